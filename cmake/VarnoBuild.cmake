@@ -12,6 +12,12 @@ if(VARNO_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# In the fuzzing build every library gets coverage instrumentation.
+if(VARNO_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 find_program(CCACHE_PROGRAM ccache)
 if(CCACHE_PROGRAM)
   set(CMAKE_CXX_COMPILER_LAUNCHER ${CCACHE_PROGRAM})

@@ -1,0 +1,210 @@
+// Privileged launch. A root process starts the tool itself; any other goes
+// through the set-user-ID trampoline beside its own executable, which checks
+// the authorization and the right again before it becomes root.
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "host/root.h"
+#include "internal.h"
+
+namespace auth::detail {
+
+std::vector<std::string> privilegedEnvironment(const std::string& systemRoot, const Handle& handle,
+                                               bool requireSandbox) {
+    std::string home = "/", name = "root";
+    std::vector<char> buf(4096);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (getpwuid_r(0, &entry, buf.data(), buf.size(), &found) == 0 && found != nullptr) {
+        home = found->pw_dir;
+        name = found->pw_name;
+    }
+    std::vector<std::string> env = {
+        "PATH=/usr/bin:/bin:/usr/sbin:/sbin",
+        "HOME=" + home,
+        "USER=" + name,
+        "LOGNAME=" + name,
+        std::string(kPrivilegedReferenceVariable) + "=" + hexOf(handle),
+    };
+    if (systemRoot != "/") env.push_back("VARNO_SYSTEM_ROOT=" + systemRoot);
+    if (requireSandbox) env.push_back("VARNO_REQUIRE_SANDBOX=1");
+    return env;
+}
+
+}  // namespace auth::detail
+
+namespace auth {
+namespace {
+
+using detail::Handle;
+
+// The trampoline sits beside the calling program's own executable. The
+// kernel names that file, so a caller's environment cannot redirect it.
+std::optional<std::string> trampolinePath() {
+    std::vector<char> buf(1024);
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) return std::nullopt;
+        if (static_cast<size_t>(n) < buf.size()) {
+            std::string exe(buf.data(), static_cast<size_t>(n));
+            size_t slash = exe.rfind('/');
+            if (slash == std::string::npos) return std::nullopt;
+            return exe.substr(0, slash + 1) + detail::kTrampolineName;
+        }
+        if (buf.size() >= (1u << 16)) return std::nullopt;
+        buf.resize(buf.size() * 2);
+    }
+}
+
+// Moves a new descriptor above the ones the child rearranges (0 to 3).
+bool moveHigh(int* fd) {
+    int high = fcntl(*fd, F_DUPFD_CLOEXEC, detail::kStatusDescriptor + 1);
+    if (high < 0) return false;
+    close(*fd);
+    *fd = high;
+    return true;
+}
+
+void closeAll(std::initializer_list<int> fds) {
+    for (int fd : fds)
+        if (fd >= 0) close(fd);
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    for (std::string& s : strings) out.push_back(s.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+// What a root caller does itself and the trampoline does for everyone else.
+OSStatus checkDirectLaunch(const Handle& handle) {
+    if (OSStatus status = detail::checkRecord(handle, 0)) return status;
+    std::optional<detail::Credentials> who = detail::callerCredentials();
+    if (!who) return errAuthorizationInternal;
+    return detail::decideRights({{detail::kExecuteRight, "", 0}}, *who);
+}
+
+// Reads one 4-byte report; nullopt at the end of the channel.
+std::optional<OSStatus> readReport(int fd) {
+    OSStatus status = 0;
+    auto* bytes = reinterpret_cast<char*>(&status);
+    size_t got = 0;
+    while (got < sizeof status) {
+        ssize_t n = read(fd, bytes + got, sizeof status - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    if (got == 0) return std::nullopt;
+    return got == sizeof status ? status : errAuthorizationInternal;
+}
+
+// The child reports 0 just before it execs the tool and a status when that
+// or anything before it fails; the channel closes with a successful exec. A
+// child that ends without a word has not started the tool either.
+OSStatus launchOutcome(int fd) {
+    std::optional<OSStatus> status = readReport(fd);
+    if (!status) return errAuthorizationToolEnvironmentError;
+    if (*status != errAuthorizationSuccess) return *status;
+    status = readReport(fd);
+    return status ? (*status != 0 ? *status : errAuthorizationInternal) : errAuthorizationSuccess;
+}
+
+}  // namespace
+
+OSStatus AuthorizationExecuteWithPrivileges(const Authorization& authorization,
+                                            const std::string& pathToTool,
+                                            AuthorizationFlags options,
+                                            const std::vector<std::string>& arguments,
+                                            FILE** communicationsPipe) {
+    if (communicationsPipe != nullptr) *communicationsPipe = nullptr;
+    if (options != kAuthorizationFlagDefaults) return errAuthorizationInvalidFlags;
+    if (pathToTool.empty() || pathToTool[0] != '/') return errAuthorizationToolExecuteFailure;
+
+    const bool direct = getuid() == 0 && geteuid() == 0;
+    std::vector<std::string> argv, env;
+    std::string program;
+    bool requireSandbox = secure_getenv("VARNO_REQUIRE_SANDBOX") != nullptr;
+    if (direct) {
+        if (OSStatus status = checkDirectLaunch(authorization.handle)) return status;
+        program = pathToTool;
+        env =
+            detail::privilegedEnvironment(host::systemRoot(), authorization.handle, requireSandbox);
+    } else {
+        std::optional<std::string> trampoline = trampolinePath();
+        if (!trampoline) return errAuthorizationToolExecuteFailure;
+        program = *trampoline;
+        argv.push_back(program);
+        // The trampoline rebuilds the environment; it only needs these two.
+        env.push_back(std::string(kPrivilegedReferenceVariable) + "=" +
+                      detail::hexOf(authorization.handle));
+        if (requireSandbox) env.push_back("VARNO_REQUIRE_SANDBOX=1");
+    }
+    argv.push_back(pathToTool);
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argp = pointers(argv), envp = pointers(env);
+
+    int stream[2] = {-1, -1}, status[2] = {-1, -1};
+    if (communicationsPipe != nullptr &&
+        (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stream) != 0 || !moveHigh(&stream[0]) ||
+         !moveHigh(&stream[1]))) {
+        closeAll({stream[0], stream[1]});
+        return errAuthorizationInternal;
+    }
+    if (pipe2(status, O_CLOEXEC) != 0 || !moveHigh(&status[0]) || !moveHigh(&status[1])) {
+        closeAll({stream[0], stream[1], status[0], status[1]});
+        return errAuthorizationInternal;
+    }
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls from here on.
+        int report = status[1];
+        bool ok = stream[1] < 0 || (dup2(stream[1], 0) == 0 && dup2(stream[1], 1) == 1);
+        if (ok && !direct) {
+            ok = dup2(status[1], detail::kStatusDescriptor) == detail::kStatusDescriptor;
+            report = detail::kStatusDescriptor;
+        }
+        int keep = direct ? detail::kStatusDescriptor : detail::kStatusDescriptor + 1;
+        if (ok) ok = close_range(static_cast<unsigned>(keep), ~0U, CLOSE_RANGE_CLOEXEC) == 0;
+        // The trampoline speaks for itself; a direct launch is about to start.
+        OSStatus starting = errAuthorizationSuccess;
+        if (ok && direct) ok = write(report, &starting, sizeof starting) == sizeof starting;
+        if (ok) execve(program.c_str(), argp.data(), envp.data());
+        OSStatus failure = ok ? errAuthorizationToolExecuteFailure : errAuthorizationInternal;
+        (void)!write(report, &failure, sizeof failure);
+        _exit(127);
+    }
+    closeAll({stream[1], status[1]});
+    if (pid < 0) {
+        closeAll({stream[0], status[0]});
+        return errAuthorizationInternal;
+    }
+    OSStatus result = launchOutcome(status[0]);
+    close(status[0]);
+    if (result != errAuthorizationSuccess) {
+        // The child ended without starting the tool; reap it so the caller never sees it.
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        closeAll({stream[0]});
+        return result;
+    }
+    if (communicationsPipe != nullptr) {
+        *communicationsPipe = fdopen(stream[0], "r+");
+        if (*communicationsPipe == nullptr) {
+            close(stream[0]);
+            return errAuthorizationInternal;
+        }
+    }
+    return errAuthorizationSuccess;
+}
+
+}  // namespace auth

@@ -1,0 +1,32 @@
+#include "Dispatch.h"
+
+#include <iterator>
+
+#include "Protocol.h"
+// Operation families (one header each in operations/).
+
+namespace {
+
+struct Entry {
+    const char* identifier;
+    OperationFunction operation;  // nullptr: nothing to do beyond what every request does
+};
+
+// Compared in this order; the first equal entry wins.
+const Entry kOperations[] = {
+    {"KVXAESetuidrootAuthExec", nullptr},
+};
+
+}  // namespace
+
+int callExecutionFunction(const plist::Dictionary& parameters) {
+    AEDEBUG = boolFromConfigAndKey(&parameters, kDebugKey);
+    auto it = parameters.find(kIdentifierKey);
+    const std::string* identifier = it == parameters.end() ? nullptr : it->second.asString();
+    if (identifier == nullptr) return 7;
+    for (const Entry& entry : kOperations) {
+        if (!stringsEqual(*identifier, entry.identifier)) continue;
+        return entry.operation == nullptr ? 0 : entry.operation(parameters);
+    }
+    return 7;
+}

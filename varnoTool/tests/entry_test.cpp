@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "executor_harness.h"
+
+using namespace executor_test;
+using host::testing::RunOptions;
+using host::testing::RunResult;
+using host::testing::SandboxRoot;
+using host::testing::TempDir;
+
+namespace {
+
+class ExecutorEntry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!host::testing::runningAsRoot()) GTEST_SKIP() << "the executor tests run as root";
+        form_ = rootAuthorizationForm();
+    }
+    SandboxRoot sandbox_;
+    std::string form_;
+};
+
+std::string lengthBytes(std::uint64_t n) {
+    return std::string(reinterpret_cast<const char*>(&n), sizeof n);
+}
+
+// An unprivileged user's own authorization form, created by that user.
+std::string formOfUser(uid_t uid) {
+    RunOptions o;
+    o.argv = {std::getenv("VARNO_AUTH_FORM")};
+    o.uid = uid;
+    RunResult r = host::testing::run(o);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    return r.out;
+}
+
+}  // namespace
+
+TEST_F(ExecutorEntry, SetuidrootRequestWritesNothingAndSucceeds) {
+    RunResult r = runExecutor(frame(form_, request("KVXAESetuidrootAuthExec", true)));
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(ExecutorEntry, UnknownMissingOrDifferentlyCasedIdentifierEndsWith7) {
+    for (const char* id : {"NoSuchOperation", "kvxaequeryprocessesauthexec", ""}) {
+        RunResult r = runExecutor(frame(form_, request(id)));
+        EXPECT_EQ(r.exitStatus, 7) << id;
+        EXPECT_EQ(r.out, "") << id;
+    }
+    RunResult r = runExecutor(frame(form_, plist::Dictionary{}));
+    EXPECT_EQ(r.exitStatus, 7);
+}
+
+TEST_F(ExecutorEntry, MalformedFramingEndsWithTheDocumentedStatus) {
+    struct Case {
+        const char* what;
+        std::string input;
+        int status;
+        std::string outPrefix;
+    } cases[] = {
+        {"nothing", "", 17, "Error reading externalAuthorizationRef: "},
+        {"half a form", form_.substr(0, 16), 17, "Error reading externalAuthorizationRef: "},
+        {"form only", form_, 20, "Error reading sizeOfDict\n"},
+        {"half a length", form_ + "\x05\x00\x00", 20, "Error reading sizeOfDict\n"},
+        {"short document", form_ + lengthBytes(100) + "<dict/>", 21,
+         "Error reading parametersDict: "},
+        {"over the limit", form_ + lengthBytes(64ull * 1024 * 1024 + 1), 21,
+         "Error reading parametersDict: File too large (27)\n"},
+        {"huge length", form_ + lengthBytes(~0ull), 21, "Error reading parametersDict: "},
+        {"empty document", form_ + lengthBytes(0), 22, ""},
+        {"not a property list", frame(form_, std::string("hello, world")), 22, ""},
+        {"not a dictionary", frame(form_, std::string("<array/>")), 22, ""},
+    };
+    for (const auto& c : cases) {
+        RunResult r = runExecutor(c.input);
+        EXPECT_EQ(r.exitStatus, c.status) << c.what;
+        EXPECT_EQ(r.out.rfind(c.outPrefix, 0), 0u) << c.what << ": " << r.out;
+        if (c.outPrefix.empty()) {
+            EXPECT_EQ(r.out, "") << c.what;
+        }
+    }
+}
+
+TEST_F(ExecutorEntry, DocumentArrivingInPiecesIsReadWhole) {
+    // A large request crosses several pipe reads.
+    plist::Dictionary big = request("KVXAESetuidrootAuthExec");
+    big["Padding"] = plist::Value(std::string(300000, 'x'));
+    RunResult r = runExecutor(frame(form_, big));
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+}
+
+TEST_F(ExecutorEntry, ForgedFormIsRefusedWith18) {
+    std::string forged(32, '\x41');
+    RunResult r = runExecutor(frame(forged, request("KVXAESetuidrootAuthExec")));
+    EXPECT_EQ(r.exitStatus, 18);
+    EXPECT_NE(r.out.find(" creating authorizationRef from external form\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.rfind("Error -600", 0), 0u) << r.out;
+}
+
+TEST_F(ExecutorEntry, SelfRepairStartedDirectlyEndsWith14) {
+    RunResult r = runExecutor("", {"--self-repair"});
+    EXPECT_EQ(r.exitStatus, 14);
+    EXPECT_EQ(r.out.rfind("Error -", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(" copying privelage reference\n"), std::string::npos) << r.out;
+}
+
+TEST_F(ExecutorEntry, SelfRepairWithAFurtherArgumentIsANormalInvocation) {
+    RunResult r = runExecutor(frame(form_, request("KVXAESetuidrootAuthExec")),
+                              {"--self-repair", "extra"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+}
+
+TEST_F(ExecutorEntry, AuthorizationOfAnotherUserIsRefused) {
+    TempDir dir;
+    std::string tool = dir.path() + "/varnoTool";
+    host::testing::copyFile(executorPath(), tool);
+    RunOptions o;
+    o.argv = {tool};
+    o.uid = 65534;
+    o.input = frame(form_, request("KVXAESetuidrootAuthExec"));  // root's form
+    RunResult r = host::testing::run(o);
+    EXPECT_EQ(r.exitStatus, 18) << r.out << r.err;
+}
+
+namespace {
+
+// A folder laid out as an installed bundle's MacOS folder: the executor, the
+// set-user-ID trampoline beside it, and the root-owned file that tells
+// privileged processes which sandbox is their system root.
+struct InstalledExecutor {
+    TempDir dir;
+    std::string tool = dir.path() + "/varnoTool";
+
+    InstalledExecutor(const SandboxRoot& sandbox, uid_t owner, mode_t mode) {
+        host::testing::copyFile(executorPath(), tool);
+        EXPECT_EQ(chown(tool.c_str(), owner, owner), 0);
+        EXPECT_EQ(chmod(tool.c_str(), mode), 0);
+        std::string trampoline = dir.path() + "/kvx-authtrampoline";
+        host::testing::copyFile(host::testing::bundlePath("Contents/MacOS/kvx-authtrampoline"),
+                                trampoline);
+        EXPECT_EQ(chown(trampoline.c_str(), 0, 0), 0);
+        EXPECT_EQ(chmod(trampoline.c_str(), 04755), 0);
+        std::string sidecar = dir.path() + "/system-root";
+        FILE* f = fopen(sidecar.c_str(), "w");
+        fprintf(f, "%s\n", sandbox.path().c_str());
+        fclose(f);
+        chmod(sidecar.c_str(), 0644);
+    }
+
+    RunResult runAs(uid_t uid, std::vector<gid_t> groups, const std::string& input) const {
+        RunOptions o;
+        o.argv = {tool};
+        o.uid = uid;
+        o.groups = std::move(groups);
+        o.input = input;
+        return host::testing::run(o);
+    }
+
+    struct stat status() const {
+        struct stat st {};
+        stat(tool.c_str(), &st);
+        return st;
+    }
+};
+
+gid_t sudoGroup() {
+    struct group* g = getgrnam("sudo");
+    return g ? g->gr_gid : 27;
+}
+
+}  // namespace
+
+TEST_F(ExecutorEntry, UserWithoutTheRightIsRefusedBeforeTheRequestIsRead) {
+    InstalledExecutor installed(sandbox_, 0, 04755);
+    std::string form = formOfUser(65534);
+    ASSERT_EQ(form.size(), 32u);
+    RunResult r = installed.runAs(65534, {}, frame(form, request("KVXAESetuidrootAuthExec")));
+    EXPECT_EQ(r.out, "Error -60005 authorizing.");
+    EXPECT_EQ(r.exitStatus, static_cast<std::uint8_t>(-60005));
+}
+
+TEST_F(ExecutorEntry, AdministratorRunsTheInstalledExecutorAsRoot) {
+    InstalledExecutor installed(sandbox_, 0, 04755);
+    std::string form = formOfUser(65534);
+    RunResult r = installed.runAs(65534, {sudoGroup()}, frame(form, request("NoSuchOperation")));
+    EXPECT_EQ(r.exitStatus, 7) << r.out << r.err;
+    r = installed.runAs(65534, {sudoGroup()}, frame(form, request("KVXAESetuidrootAuthExec")));
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(ExecutorEntry, ForwarderRepairsTheExecutableThroughThePrivilegedChild) {
+    // Owned by the user, set-user-ID and group-writable: the forwarder drops
+    // the bit, the child makes the file root's with the bit and no group or
+    // other write.
+    InstalledExecutor installed(sandbox_, 65534, 04775);
+    std::string form = formOfUser(65534);
+    RunResult r = installed.runAs(65534, {sudoGroup()}, frame(form, request("NoSuchOperation")));
+    EXPECT_EQ(r.exitStatus, 7) << r.out << r.err;
+    struct stat st = installed.status();
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 04755u);
+
+    // From now on the same user reaches the root executor directly.
+    r = installed.runAs(65534, {sudoGroup()}, frame(form, request("KVXAESetuidrootAuthExec")));
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+}
+
+TEST_F(ExecutorEntry, ForwarderWithoutTheRightCannotLaunchTheChild) {
+    InstalledExecutor installed(sandbox_, 65534, 0755);
+    std::string form = formOfUser(65534);
+    RunResult r = installed.runAs(65534, {}, frame(form, request("KVXAESetuidrootAuthExec")));
+    EXPECT_EQ(r.exitStatus, 13) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("Error -", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(" in AuthorizationExecuteWithPrivileges\n"
+                         "Error waiting for self-repair child process\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(installed.status().st_uid, 65534u);
+}
