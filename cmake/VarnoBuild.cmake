@@ -3,7 +3,8 @@
 include(GNUInstallDirs)
 
 add_library(varno_warnings INTERFACE)
-target_compile_options(varno_warnings INTERFACE -Wall -Wextra -Wshadow=local
+target_compile_options(varno_warnings INTERFACE -Wall -Wextra
+  $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>
   $<$<BOOL:${VARNO_WERROR}>:-Werror>)
 
 if(VARNO_SANITIZE)
