@@ -16,7 +16,7 @@ constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kTrailerSize = 32;
 
 class BinaryReader {
-public:
+  public:
     explicit BinaryReader(std::string_view bytes)
         : bytes_(reinterpret_cast<const std::uint8_t*>(bytes.data())), size_(bytes.size()) {}
 
@@ -30,7 +30,7 @@ public:
         return v;
     }
 
-private:
+  private:
     std::uint64_t readBE(std::size_t at, std::size_t n) const {
         std::uint64_t v = 0;
         for (std::size_t i = 0; i < n; ++i) v = (v << 8) | bytes_[at + i];
@@ -64,7 +64,8 @@ private:
         }
         if (count_ < 1) return fail("no objects");
         if (top_ >= count_) return fail("top object past the object count");
-        if (tableAt_ < kHeaderSize + 1 || tableAt_ >= t) return fail("offset table outside the file");
+        if (tableAt_ < kHeaderSize + 1 || tableAt_ >= t)
+            return fail("offset table outside the file");
         // tableAt_ < size_, so only the table's length can overflow.
         if (count_ > (size_ - tableAt_) / offsetSize_ ||
             tableAt_ + count_ * offsetSize_ + kTrailerSize != size_) {
@@ -90,7 +91,8 @@ private:
     // Object index of the reference at position `at` of the object area.
     bool ref(std::uint64_t at, std::uint64_t& out) {
         out = readBE(at, refSize_);
-        if (out >= count_) return fail("reference " + std::to_string(out) + " past the object count");
+        if (out >= count_)
+            return fail("reference " + std::to_string(out) + " past the object count");
         return true;
     }
 
@@ -197,7 +199,8 @@ private:
         return Value(Dictionary{{"CF$UID", Value::unsignedInteger(readBE(at, n))}});
     }
 
-    std::optional<Value> container(std::uint8_t marker, std::uint64_t at, std::uint64_t index, int depth) {
+    std::optional<Value> container(std::uint8_t marker, std::uint64_t at, std::uint64_t index,
+                                   int depth) {
         if (depth >= kMaxDepth) {
             return bad("nesting deeper than " + std::to_string(kMaxDepth) + " levels", index);
         }
@@ -228,7 +231,8 @@ private:
         return std::optional<Value>(std::in_place, std::move(items));
     }
 
-    std::optional<Value> dictionary(std::uint64_t at, std::uint64_t n, std::uint64_t index, int depth) {
+    std::optional<Value> dictionary(std::uint64_t at, std::uint64_t n, std::uint64_t index,
+                                    int depth) {
         Dictionary dict;
         for (std::uint64_t i = 0; i < n; ++i) {
             std::uint64_t keyRef, valueRef;
@@ -242,7 +246,7 @@ private:
             std::optional<Value> value = object(valueRef, depth + 1);
             if (!value) return std::nullopt;
             if (!spend(name->size() + 64)) return std::nullopt;
-            dict.insert_or_assign(std::move(*name), std::move(*value));
+            detail::insertLast(dict, std::move(*name), std::move(*value));
         }
         return std::optional<Value>(std::in_place, std::move(dict));
     }

@@ -25,7 +25,7 @@ void appendBE(std::string& out, std::uint64_t v, std::size_t n) {
 }
 
 class BinaryWriter {
-public:
+  public:
     std::string run(const Value& root) {
         add(root);
         refSize_ = bytesFor(objects_.size() - 1);
@@ -48,7 +48,7 @@ public:
         return out;
     }
 
-private:
+  private:
     // A dictionary key is stored as a string object like any other string.
     struct Object {
         const Value* value = nullptr;
@@ -61,30 +61,23 @@ private:
         return objects_.size() - 1;
     }
 
-    // Equal scalars share one object. The key includes the type, so 1 and
-    // 1.0 (equal as values) stay an integer and a real.
-    std::uint64_t unique(std::string key, Object o) {
-        auto [it, inserted] = unique_.try_emplace(std::move(key), objects_.size());
+    // Equal scalars share one object. Numbers are keyed by type and bits, so
+    // 1 and 1.0 (equal as values) stay an integer and a real. Strings and
+    // data are keyed by views into the value being written.
+    template <typename Map, typename Key>
+    std::uint64_t unique(Map& map, const Key& key, Object o) {
+        auto [it, inserted] = map.try_emplace(key, objects_.size());
         if (inserted) append(o);
         return it->second;
     }
 
-    static std::string bitsKey(char tag, std::uint64_t bits, bool flag = false) {
-        std::string k(1, tag);
-        k.append(reinterpret_cast<const char*>(&bits), sizeof bits);
-        k.push_back(flag ? '1' : '0');
-        return k;
+    std::uint64_t scalar(char type, std::uint64_t bits, Object o) {
+        return unique(scalars_, std::make_pair(bits, type), o);
     }
 
-    static std::string tagged(char tag, std::string_view bytes) {
-        std::string k;
-        k.reserve(bytes.size() + 1);
-        k.push_back(tag);
-        k.append(bytes);
-        return k;
+    std::uint64_t addString(const std::string& s, Object o) {
+        return unique(strings_, std::string_view(s), o);
     }
-
-    std::uint64_t addString(const std::string& s, Object o) { return unique(tagged('s', s), o); }
 
     std::uint64_t add(const Value& v) {
         switch (v.type()) {
@@ -92,17 +85,19 @@ private:
                 return addString(*v.asString(), Object{&v});
             case Type::Integer: {
                 const Integer& i = *v.asIntegerValue();
-                return unique(bitsKey('i', static_cast<std::uint64_t>(i.value), i.isBigUnsigned), Object{&v});
+                return scalar(i.isBigUnsigned ? 'u' : 'i', static_cast<std::uint64_t>(i.value),
+                              Object{&v});
             }
             case Type::Real:
-                return unique(bitsKey('r', std::bit_cast<std::uint64_t>(*v.asReal())), Object{&v});
+                return scalar('r', std::bit_cast<std::uint64_t>(*v.asReal()), Object{&v});
             case Type::Date:
-                return unique(bitsKey('t', std::bit_cast<std::uint64_t>(v.asDate()->seconds)), Object{&v});
+                return scalar('t', std::bit_cast<std::uint64_t>(v.asDate()->seconds), Object{&v});
             case Type::Boolean:
-                return unique(bitsKey('b', *v.asBoolean()), Object{&v});
+                return scalar('b', *v.asBoolean(), Object{&v});
             case Type::Data: {
                 const Data& d = *v.asData();
-                return unique(tagged('d', std::string_view(reinterpret_cast<const char*>(d.data()), d.size())),
+                return unique(data_,
+                              std::string_view(reinterpret_cast<const char*>(d.data()), d.size()),
                               Object{&v});
             }
             case Type::Array: {
@@ -114,12 +109,14 @@ private:
                 return index;
             }
             case Type::Dictionary: {
-                const std::vector<const detail::Entry*> entries = detail::sortedEntries(*v.asDictionary());
+                const std::vector<const detail::Entry*> entries =
+                    detail::sortedEntries(*v.asDictionary());
                 const std::uint64_t index = append(Object{&v, nullptr, refs_.size()});
                 refs_.resize(refs_.size() + 2 * entries.size());
                 const std::size_t first = objects_[index].firstRef;
                 for (std::size_t i = 0; i < entries.size(); ++i) {
-                    refs_[first + i] = addString(entries[i]->first, Object{nullptr, &entries[i]->first});
+                    refs_[first + i] =
+                        addString(entries[i]->first, Object{nullptr, &entries[i]->first});
                 }
                 for (std::size_t i = 0; i < entries.size(); ++i) {
                     refs_[first + entries.size() + i] = add(entries[i]->second);
@@ -195,23 +192,33 @@ private:
             case Type::Array:
                 return refs(out, 0xA0, v.asArray()->size(), o.firstRef, v.asArray()->size());
             case Type::Dictionary:
-                return refs(out, 0xD0, v.asDictionary()->size(), o.firstRef, 2 * v.asDictionary()->size());
+                return refs(out, 0xD0, v.asDictionary()->size(), o.firstRef,
+                            2 * v.asDictionary()->size());
         }
     }
 
-    void refs(std::string& out, std::uint8_t type, std::size_t count, std::size_t first, std::size_t n) {
+    void refs(std::string& out, std::uint8_t type, std::size_t count, std::size_t first,
+              std::size_t n) {
         marker(out, type, count);
         for (std::size_t i = 0; i < n; ++i) appendBE(out, refs_[first + i], refSize_);
     }
 
     std::vector<Object> objects_;
     std::vector<std::uint64_t> refs_;
-    std::unordered_map<std::string, std::uint64_t> unique_;
+    struct PairHash {
+        std::size_t operator()(const std::pair<std::uint64_t, char>& p) const {
+            return std::hash<std::uint64_t>()(p.first * 31 + static_cast<unsigned char>(p.second));
+        }
+    };
+    std::unordered_map<std::string_view, std::uint64_t> strings_, data_;
+    std::unordered_map<std::pair<std::uint64_t, char>, std::uint64_t, PairHash> scalars_;
     std::size_t refSize_ = 1;
 };
 
 }  // namespace
 
-std::string writeBinary(const Value& value) { return BinaryWriter().run(value); }
+std::string writeBinary(const Value& value) {
+    return BinaryWriter().run(value);
+}
 
 }  // namespace plist

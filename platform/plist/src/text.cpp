@@ -13,10 +13,13 @@ namespace {
 // bytes EE, EF). Moving EE and EF above every other byte fixes that; at the
 // first difference both strings are either inside the same character or at
 // the start of one, so a per-byte mapping is enough.
-unsigned sortWeight(unsigned char c) { return (c == 0xEE || c == 0xEF) ? c + 0x100u : c; }
+unsigned sortWeight(unsigned char c) {
+    return (c == 0xEE || c == 0xEF) ? c + 0x100u : c;
+}
 
 bool needsUtf16Order(std::string_view s) {
-    return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xEE; });
+    return std::any_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0xEE; });
 }
 
 // Decodes one UTF-8 sequence at s[i]; returns its length, 0 when malformed.
@@ -54,7 +57,8 @@ constexpr char kBase64Alphabet[] =
 constexpr std::array<std::int8_t, 256> makeDecodeTable() {
     std::array<std::int8_t, 256> t{};
     for (auto& v : t) v = -1;
-    for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<std::int8_t>(i);
+    for (int i = 0; i < 64; ++i)
+        t[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<std::int8_t>(i);
     return t;
 }
 constexpr auto kDecodeTable = makeDecodeTable();
@@ -87,7 +91,8 @@ constexpr std::int64_t kReferenceDays = 11323;  // 2001-01-01 in days since 1970
 
 bool keyLess(std::string_view a, std::string_view b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return sortWeight(static_cast<unsigned char>(x)) < sortWeight(static_cast<unsigned char>(y));
+        return sortWeight(static_cast<unsigned char>(x)) <
+               sortWeight(static_cast<unsigned char>(y));
     });
 }
 
@@ -107,7 +112,8 @@ std::vector<const Entry*> sortedEntries(const Dictionary& dict) {
 }
 
 bool isAscii(std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 std::u16string utf16FromUtf8(std::string_view s) {
@@ -235,8 +241,8 @@ CivilTime civilFromSeconds(double seconds) {
 
 std::optional<double> secondsFromCivil(const CivilTime& t) {
     if (t.year < kMinYear || t.year > kMaxYear || t.month < 1 || t.month > 12 || t.day < 1 ||
-        t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59 || t.hour < 0 ||
-        t.minute < 0 || t.second < 0) {
+        t.day > 31 || t.hour > 23 || t.minute > 59 || t.second > 59 || t.hour < 0 || t.minute < 0 ||
+        t.second < 0) {
         return std::nullopt;
     }
     const std::int64_t days = daysFromCivil(t.year, t.month, t.day) - kReferenceDays;

@@ -16,6 +16,16 @@ using Entry = Dictionary::value_type;
 std::vector<const Entry*> sortedEntries(const Dictionary& dict);
 bool keyLess(std::string_view a, std::string_view b);
 
+// Inserts or replaces (the last of duplicate keys wins). Keys mostly arrive
+// in order, so appending is tried first.
+inline void insertLast(Dictionary& dict, std::string key, Value value) {
+    if (dict.empty() || dict.rbegin()->first < key) {
+        dict.emplace_hint(dict.end(), std::move(key), std::move(value));
+    } else {
+        dict.insert_or_assign(std::move(key), std::move(value));
+    }
+}
+
 // UTF-8 to UTF-16; malformed bytes become U+FFFD.
 std::u16string utf16FromUtf8(std::string_view s);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.

@@ -4,11 +4,11 @@
 
 #include <expat.h>
 
+#include <locale.h>
 #include <algorithm>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
-#include <locale.h>
 
 #include "plist/plist.h"
 #include "text.h"
@@ -21,10 +21,10 @@ enum class Tag { Plist, Array, Dict, Key, String, Integer, Real, True, False, Da
 
 std::optional<Tag> tagNamed(std::string_view name) {
     static constexpr std::pair<std::string_view, Tag> kTags[] = {
-        {"plist", Tag::Plist},     {"array", Tag::Array}, {"dict", Tag::Dict},
-        {"key", Tag::Key},         {"string", Tag::String}, {"integer", Tag::Integer},
-        {"real", Tag::Real},       {"true", Tag::True},   {"false", Tag::False},
-        {"date", Tag::Date},       {"data", Tag::Data},
+        {"plist", Tag::Plist}, {"array", Tag::Array},   {"dict", Tag::Dict},
+        {"key", Tag::Key},     {"string", Tag::String}, {"integer", Tag::Integer},
+        {"real", Tag::Real},   {"true", Tag::True},     {"false", Tag::False},
+        {"date", Tag::Date},   {"data", Tag::Data},
     };
     for (const auto& [n, t] : kTags) {
         if (n == name) return t;
@@ -33,14 +33,18 @@ std::optional<Tag> tagNamed(std::string_view name) {
 }
 
 const char* tagName(Tag t) {
-    static constexpr const char* kNames[] = {"plist", "array", "dict", "key",  "string", "integer",
+    static constexpr const char* kNames[] = {"plist", "array", "dict",  "key",  "string", "integer",
                                              "real",  "true",  "false", "date", "data"};
     return kNames[static_cast<int>(t)];
 }
 
-bool isContainer(Tag t) { return t == Tag::Plist || t == Tag::Array || t == Tag::Dict; }
+bool isContainer(Tag t) {
+    return t == Tag::Plist || t == Tag::Array || t == Tag::Dict;
+}
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 // Names from the document go into messages shortened.
 std::string shown(std::string_view s) {
@@ -145,14 +149,21 @@ std::size_t forbiddenAt(std::string_view s, std::size_t i) {
     return 0;
 }
 
-std::optional<std::string> masked(std::string_view s) {
+// A copy of whole[from, from + n) with the forbidden characters masked, or
+// nullopt when there are none. Scanning starts two bytes early so a sequence
+// begun in the previous chunk is masked here too.
+std::optional<std::string> masked(std::string_view whole, std::size_t from, std::size_t n) {
     std::optional<std::string> copy;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const std::size_t n = forbiddenAt(s, i);
-        if (n == 0) continue;
-        if (!copy) copy.emplace(s);
-        copy->replace(i, n, n, '`');
-        i += n - 1;
+    const std::size_t end = from + n;
+    for (std::size_t i = from >= 2 ? from - 2 : 0; i < end; ++i) {
+        const std::size_t k = forbiddenAt(whole, i);
+        if (k == 0) continue;
+        const std::size_t first = std::max(i, from), last = std::min(i + k, end);
+        if (first < last) {
+            if (!copy) copy.emplace(whole.substr(from, n));
+            copy->replace(first - from, last - first, last - first, '`');
+        }
+        i += k - 1;
     }
     return copy;
 }
@@ -181,7 +192,7 @@ bool isUtf8Document(std::string_view s) {
 }
 
 class XMLReader {
-public:
+  public:
     XMLReader(std::string_view input, int lineOffset) : input_(input), lineOffset_(lineOffset) {}
     XMLReader(const XMLReader&) = delete;
     XMLReader& operator=(const XMLReader&) = delete;
@@ -201,20 +212,18 @@ public:
         XML_SetSkippedEntityHandler(parser_, &XMLReader::onSkippedEntity);
         XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
 
-        std::optional<std::string> copy;
-        std::string_view feed = input_;
-        if (utf8) {
-            raw_ = input_.data();
-            copy = masked(input_);
-            if (copy) feed = *copy;
-        }
-        constexpr std::size_t kChunk = 1 << 30;  // XML_Parse takes an int
+        if (utf8) raw_ = input_.data();
+        // Moderate chunks: expat copies what it is given into its own buffer.
+        constexpr std::size_t kChunk = 256 * 1024;
         XML_Status status = XML_STATUS_OK;
-        while (status == XML_STATUS_OK && !message_ && !result_) {
-            const std::size_t n = std::min(feed.size(), kChunk);
-            const bool last = n == feed.size();
-            status = XML_Parse(parser_, feed.data(), static_cast<int>(n), last);
-            feed.remove_prefix(n);
+        for (std::size_t at = 0; status == XML_STATUS_OK && !message_ && !result_;) {
+            const std::size_t n = std::min(input_.size() - at, kChunk);
+            const bool last = at + n == input_.size();
+            std::optional<std::string> copy;
+            if (utf8) copy = masked(input_, at, n);
+            const char* chunk = copy ? copy->data() : input_.data() + at;
+            status = XML_Parse(parser_, chunk, static_cast<int>(n), last);
+            at += n;
             if (last) break;
         }
         if (message_) return failed(error, *message_);
@@ -227,7 +236,7 @@ public:
         return failed(error, "no property list in the document");
     }
 
-private:
+  private:
     struct Container {
         Tag tag;
         Value value;
@@ -274,13 +283,15 @@ private:
         if (!active()) return;
         const std::optional<Tag> tag = tagNamed(name);
         if (!tag) return fail("unknown tag <" + shown(name) + ">");
-        if (leaf_) return fail(std::string("<") + tagName(*tag) + "> inside <" + tagName(*leaf_) + ">");
+        if (leaf_)
+            return fail(std::string("<") + tagName(*tag) + "> inside <" + tagName(*leaf_) + ">");
         if (!stack_.empty()) {
             const Container& top = stack_.back();
             if (top.tag == Tag::Dict && !top.hasKey && *tag != Tag::Key) {
                 return fail(std::string("<") + tagName(*tag) + "> where a <key> was expected");
             }
-            if (top.tag == Tag::Plist && top.filled) return fail("more than one element in <plist>");
+            if (top.tag == Tag::Plist && top.filled)
+                return fail("more than one element in <plist>");
         }
         if (!isContainer(*tag)) {
             leaf_ = *tag;
@@ -308,7 +319,8 @@ private:
         Container c = std::move(stack_.back());
         stack_.pop_back();
         if (c.tag != Tag::Plist) --depth_;
-        if (c.tag == Tag::Dict && c.hasKey) return fail("no value for key \"" + shown(c.key) + "\"");
+        if (c.tag == Tag::Dict && c.hasKey)
+            return fail("no value for key \"" + shown(c.key) + "\"");
         if (c.tag == Tag::Plist && !c.filled) return fail("empty <plist>");
         attach(std::move(c.value));
     }
@@ -365,7 +377,7 @@ private:
             top.key = std::move(*v.asString());
             top.hasKey = true;
         } else {
-            top.value.asDictionary()->insert_or_assign(std::move(top.key), std::move(v));
+            detail::insertLast(*top.value.asDictionary(), std::move(top.key), std::move(v));
             top.key.clear();
             top.hasKey = false;
         }

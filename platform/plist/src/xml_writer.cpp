@@ -22,7 +22,7 @@ constexpr std::string_view kFooter = "</plist>\n";
 constexpr int kMaxDataIndent = 8;
 
 class XMLWriter {
-public:
+  public:
     explicit XMLWriter(std::string& out) : out_(out) {}
 
     void value(const Value& v, int indent) {
@@ -55,7 +55,7 @@ public:
         }
     }
 
-private:
+  private:
     void tabs(int n) { out_.append(static_cast<std::size_t>(n), '\t'); }
 
     void escaped(std::string_view s) {
@@ -94,9 +94,9 @@ private:
 
     void integer(const Integer& i) {
         char buf[24];
-        const auto r = i.isBigUnsigned
-                           ? std::to_chars(buf, buf + sizeof buf, static_cast<std::uint64_t>(i.value))
-                           : std::to_chars(buf, buf + sizeof buf, i.value);
+        const auto r = i.isBigUnsigned ? std::to_chars(buf, buf + sizeof buf,
+                                                       static_cast<std::uint64_t>(i.value))
+                                       : std::to_chars(buf, buf + sizeof buf, i.value);
         element("integer", std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
     }
 

@@ -10,7 +10,7 @@ namespace {
 
 std::string be(std::uint64_t v, std::size_t n) {
     std::string s;
-    for (std::size_t i = n; i-- > 0;) s.push_back(static_cast<char>(v >> (8 * i)));
+    for (std::size_t i = n; i-- > 0;) s.push_back(i < 8 ? static_cast<char>(v >> (8 * i)) : '\0');
     return s;
 }
 
@@ -60,7 +60,8 @@ TEST(BinaryWriterTest, LaysOutLikeThePlatform) {
     const Value v(Dictionary{{"b", Value("a")}, {"a", Value::integer(1)}});
     const std::string expected = "bplist00" + bin({0xD2, 1, 2, 3, 1}) + bin({0x51, 'a'}) +
                                  bin({0x51, 'b'}) + bin({0x10, 1}) + bin({8, 13, 15, 17}) +
-                                 std::string(6, '\0') + bin({1, 1}) + be(4, 8) + be(0, 8) + be(19, 8);
+                                 std::string(6, '\0') + bin({1, 1}) + be(4, 8) + be(0, 8) +
+                                 be(19, 8);
     EXPECT_EQ(writeBinary(v), expected);
 }
 
@@ -75,7 +76,8 @@ TEST(BinaryWriterTest, EncodesEachType) {
         {"two-byte int", Value::integer(0x1234), bin({0x11, 0x12, 0x34})},
         {"four-byte int", Value::integer(0x12345678), bin({0x12, 0x12, 0x34, 0x56, 0x78})},
         {"negative int takes 8 bytes", Value::integer(-1), bin({0x13}) + be(~0ull, 8)},
-        {"big unsigned takes 16 bytes", Value::unsignedInteger(~0ull), bin({0x14}) + be(0, 8) + be(~0ull, 8)},
+        {"big unsigned takes 16 bytes", Value::unsignedInteger(~0ull),
+         bin({0x14}) + be(0, 8) + be(~0ull, 8)},
         {"real", Value::real(0.5), bin({0x23, 0x3F, 0xE0, 0, 0, 0, 0, 0, 0})},
         {"date", Value(Date{0}), bin({0x33}) + be(0, 8)},
         {"true", Value::boolean(true), bin({0x09})},
@@ -113,7 +115,8 @@ TEST(BinaryTest, RoundTripsEveryType) {
         {"shared", Value(Array{Value("plain"), Value("plain"), Value::integer(-5)})},
         {"dates", Value(Array{Value(Date{-1e9}), Value(Date{730902896.25})})},
         {"data", Value(Data(1000, 7))},
-        {"nested", Value(Dictionary{{"\xEF\xBF\xBD", Value(Dictionary{})}, {"b", Value::boolean(false)}})},
+        {"nested",
+         Value(Dictionary{{"\xEF\xBF\xBD", Value(Dictionary{})}, {"b", Value::boolean(false)}})},
     });
     ParseError error;
     const std::optional<Value> back = parse(writeBinary(v), &error);
@@ -129,21 +132,27 @@ TEST(BinaryReaderTest, ReadsHandMadeObjects) {
         Value expected;
     };
     const Case cases[] = {
-        {"16-byte unsigned", file({bin({0x14}) + be(0, 8) + be(~0ull, 8)}), Value::unsignedInteger(~0ull)},
-        {"16-byte negative keeps the low 64 bits", file({bin({0x14}) + be(~0ull, 8) + be(~0ull - 1, 8)}),
-         Value::integer(-2)},
+        {"16-byte unsigned", file({bin({0x14}) + be(0, 8) + be(~0ull, 8)}),
+         Value::unsignedInteger(~0ull)},
+        {"16-byte negative keeps the low 64 bits",
+         file({bin({0x14}) + be(~0ull, 8) + be(~0ull - 1, 8)}), Value::integer(-2)},
         {"8-byte signed", file({bin({0x13}) + be(~0ull, 8)}), Value::integer(-1)},
         {"1-byte unsigned", file({bin({0x10, 0xFF})}), Value::integer(255)},
         {"float32", file({bin({0x22, 0x3F, 0xC0, 0, 0})}), Value::real(1.5)},
-        {"UTF-16 surrogate pair", file({bin({0x62, 0xD8, 0x3D, 0xDE, 0x00})}), Value("\xF0\x9F\x98\x80")},
-        {"lone surrogate becomes U+FFFD", file({bin({0x62, 0xD8, 0x3D, 0x00, 0x41})}), Value("\xEF\xBF\xBD" "A")},
+        {"UTF-16 surrogate pair", file({bin({0x62, 0xD8, 0x3D, 0xDE, 0x00})}),
+         Value("\xF0\x9F\x98\x80")},
+        {"lone surrogate becomes U+FFFD", file({bin({0x62, 0xD8, 0x3D, 0x00, 0x41})}),
+         Value("\xEF\xBF\xBD"
+               "A")},
         {"count as integer object", file({bin({0x4F, 0x10, 0x02, 9, 8})}), Value(Data{9, 8})},
         {"shared subtree", file({bin({0xA2, 1, 1}), bin({0xA1, 2}), bin({0x51, 'x'})}),
          Value(Array{Value(Array{Value("x")}), Value(Array{Value("x")})})},
-        {"set reads as array", file({bin({0xC1, 1}), bin({0x09})}), Value(Array{Value::boolean(true)})},
+        {"set reads as array", file({bin({0xC1, 1}), bin({0x09})}),
+         Value(Array{Value::boolean(true)})},
         {"UID as the XML form has it", file({bin({0x81, 0x01, 0x02})}),
          Value(Dictionary{{"CF$UID", Value::integer(258)}})},
-        {"top object not first, 2-byte sizes", file({bin({0x51, 'k'}), bin({0xD1, 0, 0, 0, 0})}, 1, 2, 2),
+        {"top object not first, 2-byte sizes",
+         file({bin({0x51, 'k'}), bin({0xD1, 0, 0, 0, 0})}, 1, 2, 2),
          Value(Dictionary{{"k", Value("k")}})},
         {"header bplist0 with any version", file({bin({0x08})}), Value::boolean(false)},
     };
@@ -182,22 +191,29 @@ TEST(BinaryReaderTest, Rejects) {
         {"top past count", with([](File& f) { f.top = 2; }), "top object past"},
         {"ref size 0", with([](File& f) { f.refSize = 0; }), "bad offset or reference size"},
         {"offset size 9", with([](File& f) { f.offsetSize = 9; }), "bad offset or reference size"},
-        {"offset table inside header", with([](File& f) { f.tableAt = 8; }), "offset table outside"},
-        {"offset table overflow", with([](File& f) { f.count = (1ull << 63) + 1; }), "offset table does not fit"},
-        {"count larger than table", with([](File& f) { f.count = 3; }), "offset table does not fit"},
-        {"reference past the count", file({bin({0xA1, 2}), bin({0x09})}).bytes(), "reference 2 past the object count"},
+        {"offset table inside header", with([](File& f) { f.tableAt = 8; }),
+         "offset table outside"},
+        {"offset table overflow", with([](File& f) { f.count = (1ull << 63) + 1; }),
+         "offset table does not fit"},
+        {"count larger than table", with([](File& f) { f.count = 3; }),
+         "offset table does not fit"},
+        {"reference past the count", file({bin({0xA1, 2}), bin({0x09})}).bytes(),
+         "reference 2 past the object count"},
         {"cycle", file({bin({0xA1, 1}), bin({0xA1, 0})}).bytes(), "contains itself"},
         {"self reference", file({bin({0xA1, 0})}).bytes(), "contains itself"},
         {"null object", file({bin({0x00})}).bytes(), "unsupported object type 0x00"},
         {"unknown marker", file({bin({0x70})}).bytes(), "unsupported object type 0x70"},
-        {"int of 32 bytes", file({bin({0x15}) + std::string(32, '\0')}).bytes(), "bad integer size"},
+        {"int of 32 bytes", file({bin({0x15}) + std::string(32, '\0')}).bytes(),
+         "bad integer size"},
         {"real of 2 bytes", file({bin({0x21, 0, 0})}).bytes(), "bad real or date size"},
-        {"string past the object area", file({bin({0x55, 'a'})}).bytes(), "outside the object area"},
+        {"string past the object area", file({bin({0x55, 'a'})}).bytes(),
+         "outside the object area"},
         {"huge count", file({bin({0x4F, 0x13}) + be(~0ull, 8)}).bytes(), "outside the object area"},
         {"count not an integer", file({bin({0x4F, 0x51, 'a'})}).bytes(), "bad count"},
         {"non-ASCII in ASCII string", file({bin({0x51, 0xE9})}).bytes(), "non-ASCII"},
         {"non-string key", file({bin({0xD1, 1, 1}), bin({0x10, 1})}).bytes(), "key is no string"},
-        {"array refs past the area", file({bin({0xAE, 1}), bin({0x09})}).bytes(), "outside the object area"},
+        {"array refs past the area", file({bin({0xAE, 1}), bin({0x09})}).bytes(),
+         "outside the object area"},
     };
     // An offset that points into the offset table or the header.
     File badOffset = ok;
@@ -210,7 +226,8 @@ TEST(BinaryReaderTest, Rejects) {
     for (const auto& c : cases) {
         ParseError error;
         EXPECT_FALSE(parseBinary(c.bytes, &error)) << c.name;
-        EXPECT_NE(error.message.find(c.message), std::string::npos) << c.name << ": " << error.message;
+        EXPECT_NE(error.message.find(c.message), std::string::npos)
+            << c.name << ": " << error.message;
     }
 }
 

@@ -37,7 +37,8 @@ const std::string k60 =
 TEST(XMLWriterTest, GoldenScalars) {
     const GoldenCase cases[] = {
         {"string escapes only & < >", Value("a&b<c>\"'"), "<string>a&amp;b&lt;c&gt;\"'</string>\n"},
-        {"raw control and non-ASCII", Value("\x01\t\r\xC3\xA9"), "<string>\x01\t\r\xC3\xA9</string>\n"},
+        {"raw control and non-ASCII", Value("\x01\t\r\xC3\xA9"),
+         "<string>\x01\t\r\xC3\xA9</string>\n"},
         {"empty string", Value(""), "<string></string>\n"},
         {"zero", Value::integer(0), "<integer>0</integer>\n"},
         {"negative", Value::integer(-42), "<integer>-42</integer>\n"},
@@ -119,8 +120,9 @@ TEST(XMLWriterTest, DataLinesShrinkWithDepthUpToEightTabs) {
 
 TEST(XMLWriterTest, KeysSortByUtf16CodeUnits) {
     Dictionary d;
-    const char* keys[] = {"b", "\xEF\xBF\xBD" /* U+FFFD */, "ab", "_", "a", "\xF0\x9F\x98\x80" /* U+1F600 */,
-                          "B", "\xC3\xA9" /* e acute */, "aa", "A", "", "a&"};
+    const char* keys[] = {
+        "b", "\xEF\xBF\xBD" /* U+FFFD */, "ab", "_", "a", "\xF0\x9F\x98\x80" /* U+1F600 */,
+        "B", "\xC3\xA9" /* e acute */,    "aa", "A", "",  "a&"};
     for (const char* k : keys) d.emplace(k, Value::integer(0));
     std::string body = "<dict>\n";
     // A prefix first; case-sensitive; a supplementary character (surrogates
