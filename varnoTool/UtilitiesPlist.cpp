@@ -1,0 +1,181 @@
+// Property-list files, the home folder's name and the bundle's resources.
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Protocol.h"
+#include "Utilities.h"
+#include "fs/errors.h"
+#include "fs/open.h"
+#include "host/root.h"
+#include "host/system.h"
+
+namespace {
+
+// No property list the executor reads comes near this; a larger file is
+// refused rather than read into memory.
+constexpr std::size_t kMaxPropertyListFile = 64 * 1024 * 1024;
+
+enum class ReadResult { Ok, CannotOpen, TooLarge };
+
+ReadResult readWholeFile(const std::string& machinePath, std::string* data) {
+    int fd = vfs::openMachinePath(machinePath, O_RDONLY);
+    if (fd < 0) return ReadResult::CannotOpen;
+    char buffer[65536];
+    ReadResult result = ReadResult::Ok;
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            result = ReadResult::CannotOpen;  // a folder, or an unreadable file
+            break;
+        }
+        if (n == 0) break;
+        if (data->size() + static_cast<std::size_t>(n) > kMaxPropertyListFile) {
+            result = ReadResult::TooLarge;
+            break;
+        }
+        data->append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return result;
+}
+
+std::string temporaryName(const std::string& leaf) {
+    unsigned char bytes[6] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != sizeof bytes) {
+        for (std::size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = static_cast<unsigned char>(getpid() >> (i % 4 * 8));
+    }
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string name(".");
+    name.append(leaf, 0, 200);
+    name += '.';
+    for (unsigned char b : bytes) name += digits[b % 36];
+    return name;
+}
+
+bool writeAll(int fd, const std::string& data) {
+    for (std::size_t done = 0; done < data.size();) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes the bytes to a new file beside the old one and renames it into
+// place: a crash or a full disk leaves either the old file or the new one.
+// The new file takes over the old one's owner and mode. 0 or an errno value;
+// *opened tells whether the temporary file could be made at all.
+int replaceFile(int folderFd, const std::string& leaf, const std::string& bytes, bool* opened) {
+    struct stat old {};
+    bool hadFile = fstatat(folderFd, leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (hadFile && S_ISDIR(old.st_mode)) return EISDIR;
+    std::string temp = temporaryName(leaf);
+    int fd =
+        openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    *opened = true;
+    int error = 0;
+    if (hadFile && S_ISREG(old.st_mode)) {
+        // Only root can give the file away; others keep what they own.
+        if (fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) error = errno;
+        if (error == 0 && fchmod(fd, old.st_mode & 07777) != 0) error = errno;
+    }
+    if (error == 0 && !writeAll(fd, bytes)) error = errno != 0 ? errno : EIO;
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && renameat(folderFd, temp.c_str(), folderFd, leaf.c_str()) != 0) error = errno;
+    if (error != 0) {
+        unlinkat(folderFd, temp.c_str(), 0);
+        return error;
+    }
+    fsync(folderFd);  // the rename itself reaches the disk
+    return 0;
+}
+
+}  // namespace
+
+std::string userFolderName() {
+    std::optional<std::string> home = host::currentUserHomeFolder();
+    if (!home) {
+        printf("\t*** Error %d getting home directory\n", vfs::fnfErr);
+        exit(vfs::fnfErr);
+    }
+    return lastPathComponent(*home, true);
+}
+
+std::string pathForResourceNamed(std::string_view name) {
+    // The main bundle: the application folder around Contents/MacOS, or the
+    // executable's own folder for a bare tool.
+    char exe[4096];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    std::string folder = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string("/");
+    folder = removeLastPathComponent(folder, false);
+    constexpr std::string_view kMacOS = "/Contents/MacOS";
+    if (folder.size() > kMacOS.size() &&
+        std::string_view(folder).substr(folder.size() - kMacOS.size()) == kMacOS)
+        folder.resize(folder.size() - kMacOS.size());
+    std::string path = appendPathComponent(
+        appendPathComponent(appendPathComponent(folder, "Contents", true), "Resources", true), name,
+        false);
+    return host::machinePath(path);
+}
+
+std::optional<plist::Dictionary> dictionaryAtPath(const std::optional<std::string>& path) {
+    if (!path) return std::nullopt;
+    std::string data;
+    ReadResult read = readWholeFile(*path, &data);
+    if (read == ReadResult::CannotOpen) {
+        wstrnl("\t***Error openning read stream in dictionaryAtPath.");
+        return std::nullopt;
+    }
+    plist::ParseError error;
+    std::optional<plist::Value> value;
+    if (read == ReadResult::TooLarge)
+        error.message = "the file is too large";
+    else
+        value = plist::parse(data, &error);
+    // Only a dictionary is what the callers asked for.
+    if (value && !value->isDictionary()) {
+        value.reset();
+        error.message = "the property list is not a dictionary";
+    }
+    if (!value) {
+        wstr("\t***Error creating dictionary in dictionaryAtPath: ");
+        showStringNL(error.message);
+        return std::nullopt;
+    }
+    return std::move(*value->asDictionary());
+}
+
+bool writeDictionaryToPath(const plist::Dictionary* dictionary,
+                           const std::optional<std::string>& path) {
+    if (dictionary == nullptr || !path) return true;
+    std::string leaf;
+    int folderFd = vfs::openParentFolder(*path, &leaf);
+    bool opened = false;
+    int error = folderFd < 0 ? errno
+                             : replaceFile(folderFd, leaf,
+                                           plist::writeXML(plist::Value(*dictionary)), &opened);
+    if (folderFd >= 0) close(folderFd);
+    if (error == 0) return true;
+    if (!opened) {
+        wstrnl("\t*** Error opening write stream in writeDictionaryToPath.");
+    } else {
+        std::string message = "\t*** Error writing property list: ";
+        message += strerror(error);
+        message += "\n";
+        showString(message);
+    }
+    return false;
+}
