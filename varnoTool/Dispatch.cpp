@@ -4,6 +4,9 @@
 
 #include "Protocol.h"
 // Operation families (one header each in operations/).
+#include "operations/CleanBinaries.h"
+#include "operations/CleanCachesLogs.h"
+#include "operations/CleanLocalizations.h"
 
 namespace {
 
@@ -15,6 +18,10 @@ struct Entry {
 // Compared in this order; the first equal entry wins.
 const Entry kOperations[] = {
     {"KVXAESetuidrootAuthExec", nullptr},
+    {"KVXAEUserSystemCleanCachesAuthExec", userSystemCleanCaches},
+    {"KVXAEUserSystemCleanLogsAuthExec", userSystemCleanLogs},
+    {"KVXAECleanLocalizationsAuthExec", cleanLocalizations},
+    {"KVXAECleanBinariesAuthExec", cleanBinaries},
 };
 
 }  // namespace

@@ -1,0 +1,233 @@
+#include "operations/CleanBinaries.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "Protocol.h"
+#include "Utilities.h"
+#include "bundle/arch.h"
+#include "bundle/macho.h"
+#include "bundle/replace.h"
+#include "fs/errors.h"
+
+namespace {
+
+constexpr const char* kIdentifier = "KVXAECleanBinariesAuthExec";
+constexpr const char* kLipo = "/usr/bin/lipo";
+// The longest executable path the lipo calls take.
+constexpr std::size_t kMaxPathLength = 2048;
+
+struct Location {
+    const char* key;
+    const char* folder;
+    bool inHome;  // expanded with expandTildeInPath
+};
+
+const Location kLocations[] = {
+    {"LocalApplications", "~/Applications/", true},
+    {"LocalPreferencePanes", "~/Library/PreferencePanes/", true},
+    {"UserApplications", "/Applications/", false},
+    {"UserDeveloperApplications", "/Developer/Applications/", false},
+    {"UserPreferencePanes", "/Library/PreferencePanes/", false},
+    {"SystemCoreServices", "/System/Library/CoreServices/", false},
+    {"SystemPreferencePanes", "/System/Library/PreferencePanes/", false},
+};
+
+bool isPowerPC(std::int32_t t) {
+    return t == bundle::kCPUTypePowerPC || t == bundle::kCPUTypePowerPC64;
+}
+bool isIntel(std::int32_t t) {
+    return t == bundle::kCPUTypeI386 || t == bundle::kCPUTypeX86_64;
+}
+
+std::int64_t sizeAtPath(const std::string& path) {
+    FSRef ref;
+    posixStringToFSRef(ref, path, false);
+    return static_cast<std::int64_t>(sizeAtFSRef(ref));
+}
+
+// "a", "a and b", "a, b and c".
+std::string describeNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+        text += names[i];
+    }
+    return text;
+}
+
+// The status of a tool run: the utility's own failure, else the tool's exit status.
+int taskStatus(int result, int exitStatus) {
+    return result != 0 ? result : exitStatus;
+}
+
+}  // namespace
+
+std::vector<std::string> lipoStringsFromNXArchitectureConstant(std::int32_t cputype) {
+    if (isPowerPC(cputype)) return {"ppc", "ppc7400", "ppc750", "ppc970", "ppc64"};
+    if (cputype == bundle::kCPUTypeI386) return {"i386"};
+    if (cputype == bundle::kCPUTypeX86_64) return {"x86_64"};
+    return {};
+}
+
+bool containsArchitectureNX(const std::vector<std::int32_t>& cputypes, std::int32_t cputype) {
+    for (std::int32_t t : cputypes) {
+        if (t == cputype) return true;
+    }
+    return false;
+}
+
+std::vector<bundle::Bundle> allBundlePaths(const plist::Dictionary& parameters) {
+    std::vector<std::string> folders;
+    for (const Location& l : kLocations) {
+        if (!boolFromConfigAndKey(&parameters, l.key)) continue;
+        if (!l.inHome) {
+            folders.push_back(l.folder);
+        } else if (auto expanded = expandTildeInPath(std::string(l.folder), std::nullopt)) {
+            folders.push_back(*expanded);
+        }
+    }
+
+    std::vector<std::string> all;
+    for (const std::string& folder : folders) {
+        printf("\tScanning %s...\n", folder.c_str());
+        std::vector<std::string> found;
+        getDirectoryContentsRecursive(folder.c_str(), false, true, found);
+        all.insert(all.end(), found.begin(), found.end());
+    }
+
+    std::vector<std::string> work = pathsMatchingExtension(&all, "app", true);
+    std::vector<std::string> panes = pathsMatchingExtension(&all, "prefPane", true);
+    work.insert(work.end(), panes.begin(), panes.end());
+
+    std::vector<bundle::Bundle> bundles;
+    for (const std::string& path : work) {
+        if (auto b = bundle::Bundle::create(path)) bundles.push_back(std::move(*b));
+    }
+    return bundles;
+}
+
+std::optional<std::vector<std::string>> lipoArchitecturesFromBundle(const bundle::Bundle& bundle) {
+    auto executable = bundle.executablePath();
+    if (!executable || executable->size() >= kMaxPathLength) return std::nullopt;
+    const std::string& path = *executable;
+
+    std::optional<std::string> output;
+    int exitStatus = 0;
+    int result = executeAndWaitForTask(kLipo, {"lipo", "-info", path}, &output, &exitStatus);
+    if (int status = taskStatus(result, exitStatus); status != 0) {
+        printf("*** Error %d listing archetectures in lipo for %s\n", status, path.c_str());
+        return std::nullopt;
+    }
+    if (!output || output->empty()) {
+        printf("*** Error: no results listing archetectures in lipo for %s\n", path.c_str());
+        return std::nullopt;
+    }
+
+    // Only a universal file's listing has names to remove; a thin file's
+    // ("Non-fat file: ... is architecture: ...") leaves nothing to strip.
+    std::size_t are = output->find(" are: ");
+    if (are == std::string::npos) return std::nullopt;
+    std::vector<std::string> names;
+    std::size_t start = are + 6;
+    // Every name is followed by a space, so the final newline is never taken.
+    for (std::size_t space; (space = output->find(' ', start)) != std::string::npos;
+         start = space + 1) {
+        names.push_back(output->substr(start, space - start));
+    }
+    return names;
+}
+
+std::vector<std::string> lipoArchitecturesInBundle(const std::vector<std::string>& names,
+                                                   const bundle::Bundle& bundle) {
+    std::vector<std::string> present;
+    auto listed = lipoArchitecturesFromBundle(bundle);
+    if (!listed) return present;
+    for (const std::string& name : names) {
+        if (arrayContainsString(&*listed, name)) present.push_back(name);
+    }
+    return present;
+}
+
+void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::int32_t>& cputypes,
+                          std::int32_t cputype) {
+    if (!containsArchitectureNX(cputypes, cputype)) return;
+    auto executable = bundle.executablePath();
+    if (!executable) return;
+    std::vector<std::string> names =
+        lipoArchitecturesInBundle(lipoStringsFromNXArchitectureConstant(cputype), bundle);
+    // Nothing lipo could remove: running it would only fail.
+    if (names.empty()) return;
+
+    const std::string& path = *executable;
+    const std::string slimmed = path + ".slimmed";
+    std::vector<std::string> argv = {"lipo"};
+    for (const std::string& name : names) {
+        argv.push_back("-remove");
+        argv.push_back(name);
+    }
+    argv.insert(argv.end(), {path, "-output", slimmed});
+
+    printf("\tStripping %s %s from %s\n", names.size() == 1 ? "architecture" : "architectures",
+           describeNames(names).c_str(), path.c_str());
+    std::optional<std::string> output;
+    int exitStatus = 0;
+    int result = executeAndWaitForTaskWithUserID(kLipo, argv, &output, 0, &exitStatus);
+    int status = taskStatus(result, exitStatus);
+    if (status != 0) {
+        printf("*** Error %ld stripping %s with lipo: %s\n", static_cast<long>(status),
+               path.c_str(), output.value_or("").c_str());
+    }
+    // Only what this run of lipo wrote may take the executable's place (a
+    // file left at that name by an earlier run is no slimmed copy of it);
+    // without one the bundle stays exactly as it was.
+    if (status != 0 || !fileOrDirectoryExistsAtPath(slimmed, false)) {
+        printf("\t*** Error: no slimmed copy of %s; the executable is left as it was.\n",
+               path.c_str());
+        return;
+    }
+    std::int64_t saved = sizeAtPath(path) - sizeAtPath(slimmed);
+
+    if (AEDEBUG) {
+        removePathCharDebug(slimmed.c_str(), false, true);
+        totalSizeRemoved += saved;
+        return;
+    }
+    // One rename puts the slimmed copy, with the old executable's owner and
+    // mode, in its place: no failure can leave the bundle without one.
+    int error = bundle::replaceFileKeepingOwnerAndMode(slimmed, path);
+    if (error != 0) {
+        printf("*** Error %ld moving %s to %s.\n", static_cast<long>(vfs::osErrFromErrno(error)),
+               slimmed.c_str(), lastPathComponent(path, false).c_str());
+        removePathCharDebug(slimmed.c_str(), false, true);
+        return;
+    }
+    totalSizeRemoved += saved;
+}
+
+int cleanBinaries(const plist::Dictionary& parameters) {
+    countTotalSizeRemoved = false;
+    std::vector<bundle::Bundle> bundles = allBundlePaths(parameters);
+    const double total = static_cast<double>(bundles.size());
+    writeProgressUpdate(0, total);
+
+    for (std::size_t i = 0; i < bundles.size(); ++i) {
+        const bundle::Bundle& b = bundles[i];
+        bool ppc = boolFromConfigAndKey(&parameters, "ppc");
+        bool i386 = boolFromConfigAndKey(&parameters, "i386");
+        bool x86_64 = boolFromConfigAndKey(&parameters, "x86_64");
+        std::int32_t machine = bundle::NXGetLocalArchInfo().cputype;
+        std::vector<std::int32_t> cputypes = b.executableArchitectures();
+
+        // Without 32-bit Intel code a PowerPC part may be what lets the
+        // application run at all (through translation), so it stays.
+        if (ppc && isIntel(machine) && containsArchitectureNX(cputypes, bundle::kCPUTypeI386))
+            removeArchitectureNX(b, cputypes, bundle::kCPUTypePowerPC);
+        if (i386 && isPowerPC(machine)) removeArchitectureNX(b, cputypes, bundle::kCPUTypeI386);
+        if (x86_64 && isPowerPC(machine)) removeArchitectureNX(b, cputypes, bundle::kCPUTypeX86_64);
+        writeProgressUpdate(static_cast<double>(i), total);
+    }
+
+    writeTotalSizeRemovedDictionaryWithID(kIdentifier);
+    return 0;
+}
