@@ -1,0 +1,46 @@
+#pragma once
+// What Varno's commands share: option parsing, request building from the
+// arguments, the queue store of the current user, statuses of runs.
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+#include <optional>
+
+#include "queuestore.h"
+#include "runoutcome.h"
+
+namespace varno {
+
+struct Parsed {
+    QStringList positional;
+    bool help = false;
+    bool debug = false;
+    bool plist = false;
+    QString requestFile;
+};
+
+// Options are allowed anywhere among the arguments; --debug and --request
+// only withRequest, --plist only withPlist.
+std::optional<Parsed> parseArguments(const QStringList& args, bool withRequest, bool withPlist,
+                                     QString* error);
+
+// The request from an operation argument, assignments and a request file.
+struct RequestInput {
+    std::optional<QVariantMap> request;
+    QString error;
+    bool unknownOperation = false;
+    QString operationName;
+    QStringList warnings;
+};
+
+RequestInput buildRequest(const QStringList& positional, const Parsed& parsed);
+
+// Varno's exit status for one run: the executor's, 128 + a signal that
+// ended it, or 69 when it could not be started.
+int statusOfRun(const RunOutcome& outcome);
+
+// The queues in the preferences domain of the user running Varno.
+QueueStore queueStore();
+
+}  // namespace varno

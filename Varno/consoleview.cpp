@@ -1,0 +1,269 @@
+#include "consoleview.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "operationcatalog.h"
+
+namespace varno {
+
+namespace {
+
+int terminalWidth(std::FILE* stream) {
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
+    return 80;
+}
+
+QString duration(double seconds) {
+    const int s = static_cast<int>(std::lround(seconds));
+    if (s < 60) return QStringLiteral("%1 s").arg(s);
+    return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// A few lines for the documents a person wants to read rather than count.
+QStringList readableRecord(const QVariantMap& record) {
+    QStringList lines;
+    const QString tag = record.value(QLatin1String(kRecordTagKey)).toString();
+    if (tag == u"KVXAEQueryProcessesAuthExec") {
+        lines << QStringLiteral("  %1 %2 %3 %4  %5")
+                     .arg(QStringLiteral("PID"), 7)
+                     .arg(QStringLiteral("USER"), 6)
+                     .arg(QStringLiteral("%CPU"), 6)
+                     .arg(QStringLiteral("%MEM"), 6)
+                     .arg(QStringLiteral("COMMAND"));
+        for (const QVariant& v :
+             record.value(QStringLiteral("KVXAEQueryProcessesAuthExecDictionaryOutputKey"))
+                 .toList()) {
+            const QVariantMap p = v.toMap();
+            auto percent = [](const QVariant& x) {
+                const double d = x.toDouble();
+                return d < 0 ? QStringLiteral("-") : QString::number(d * 100.0, 'f', 1);
+            };
+            lines << QStringLiteral("  %1 %2 %3 %4  %5")
+                         .arg(p.value(QStringLiteral("PID")).toLongLong(), 7)
+                         .arg(p.value(QStringLiteral("EffectiveUser")).toLongLong(), 6)
+                         .arg(percent(p.value(QStringLiteral("PercentCPU"))), 6)
+                         .arg(percent(p.value(QStringLiteral("PercentMemory"))), 6)
+                         .arg(p.value(QStringLiteral("Command")).toString());
+        }
+    } else if (tag == u"KVXAEQuerySpotlightInfoAuthExec") {
+        for (const QVariant& v :
+             record.value(QStringLiteral("KVXAEVolumesQuerySpotlightAuthExecDictionaryOutputKey"))
+                 .toList()) {
+            const QVariantMap volume = v.toMap();
+            QString line =
+                QStringLiteral("  ") +
+                volume
+                    .value(QStringLiteral("KVXAEMountPointQuerySpotlightInfoExecutorDidEndInfoKey"))
+                    .toString();
+            const QVariant size = volume.value(
+                QStringLiteral("KVXAEIndexSizeQuerySpotlightInfoExecutorDidEndInfoKey"));
+            if (size.isValid())
+                line += QStringLiteral(": index of %1").arg(humanSize(size.toLongLong()));
+            if (volume
+                    .value(
+                        QStringLiteral("KVXAESelfExculdedQuerySpotlightInfoExecutorDidEndInfoKey"))
+                    .toBool())
+                line += QStringLiteral(", private");
+            lines << line;
+            const QString status =
+                volume
+                    .value(QStringLiteral(
+                        "KVXAEIndexingStatusQuerySpotlightInfoExecutorDidEndInfoKey"))
+                    .toString();
+            for (const QString& s : status.split(u'\n', Qt::SkipEmptyParts))
+                lines << QStringLiteral("    ") + s;
+        }
+    }
+    return lines;
+}
+
+}  // namespace
+
+ConsoleView::ConsoleView(std::FILE* out, std::FILE* err, bool terminal)
+    : out_(out), err_(err), terminal_(terminal) {}
+
+bool ConsoleView::isTerminal(std::FILE* stream) {
+    const char* term = std::getenv("TERM");
+    return isatty(fileno(stream)) && !(term && std::strcmp(term, "dumb") == 0);
+}
+
+void ConsoleView::write(std::FILE* stream, QByteArrayView bytes) {
+    // Without a stream for the view (--plist), only standard error is written.
+    if (!stream || bytes.isEmpty()) return;
+    std::fwrite(bytes.data(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void ConsoleView::writeLine(const QString& line) {
+    write(out_, (line + u'\n').toUtf8());
+}
+
+void ConsoleView::operationStarted(const QString& identifier, double expectedIncrements) {
+    title_ = OperationCatalog::titleFor(identifier);
+    tracker_.reset(expectedIncrements);
+    clock_.start();
+    lastDraw_ = -1;
+    lastPercent_ = -1;
+    midLine_ = false;
+    if (terminal_) {
+        drawBar(true);
+    } else {
+        writeLine(title_ + QStringLiteral("..."));
+    }
+}
+
+void ConsoleView::text(QByteArrayView bytes) {
+    clearBar();
+    write(out_, bytes);
+    midLine_ = !bytes.endsWith('\n');
+    drawBar(false);
+}
+
+void ConsoleView::progress(double position, double total) {
+    tracker_.update(position, total);
+    if (terminal_) {
+        drawBar(false);
+        return;
+    }
+    auto f = tracker_.fraction();
+    if (!f) return;
+    const int percent = static_cast<int>(std::floor(*f * 100.0));
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    if (midLine_) write(out_, "\n");
+    midLine_ = false;
+    writeLine(QStringLiteral("%1%").arg(percent));
+}
+
+void ConsoleView::record(const QVariant& document, QByteArrayView raw) {
+    const QVariantMap map = document.toMap();
+    if (!map.contains(QLatin1String(kRecordTagKey))) {
+        // A system tool's own output: show it as the tool wrote it.
+        text(raw);
+        return;
+    }
+    const QStringList lines = readableRecord(map);
+    if (lines.isEmpty()) return;
+    clearBar();
+    if (midLine_) write(out_, "\n");
+    midLine_ = false;
+    write(out_, (lines.join(u'\n') + u'\n').toUtf8());
+    drawBar(false);
+}
+
+void ConsoleView::truncatedRecord(QByteArrayView) {
+    clearBar();
+    write(err_, "Varno: the executor's output ended inside a result record\n");
+}
+
+void ConsoleView::diagnostic(QByteArrayView bytes) {
+    clearBar();
+    write(err_, bytes);
+    drawBar(false);
+}
+
+void ConsoleView::tick() {
+    drawBar(false);
+}
+
+void ConsoleView::operationFinished(const RunOutcome& outcome) {
+    if (outcome.succeeded()) tracker_.complete();
+    if (terminal_) {
+        drawBar(true);
+        write(out_, "\n");
+        barShown_ = false;
+    } else {
+        if (outcome.succeeded() && lastPercent_ >= 0 && lastPercent_ < 100) {
+            if (midLine_) write(out_, "\n");
+            writeLine(QStringLiteral("100%"));
+        } else if (midLine_) {
+            write(out_, "\n");
+        }
+    }
+    midLine_ = false;
+}
+
+void ConsoleView::clearBar() {
+    if (!terminal_ || !barShown_) return;
+    write(out_, "\r\033[K");
+    barShown_ = false;
+}
+
+void ConsoleView::drawBar(bool force) {
+    if (!terminal_ || title_.isEmpty()) return;
+    const qint64 now = clock_.elapsed();
+    if (!force && barShown_ && lastDraw_ >= 0 && now - lastDraw_ < 100) return;
+    lastDraw_ = now;
+    if (midLine_) {
+        // Text without its newline: the bar goes below it.
+        write(out_, "\n");
+        midLine_ = false;
+    }
+    write(out_, (QStringLiteral("\r\033[K") + barLine(terminalWidth(out_))).toUtf8());
+    barShown_ = true;
+}
+
+QString ConsoleView::barLine(int width) const {
+    const double elapsed = clock_.elapsed() / 1000.0;
+    auto f = tracker_.fraction();
+    QString tail;
+    if (tracker_.isComplete()) {
+        tail = QStringLiteral("100%  done in ") + duration(elapsed);
+    } else if (f) {
+        tail = QStringLiteral("%1%").arg(static_cast<int>(std::floor(*f * 100.0)), 3);
+        if (auto left = tracker_.estimateRemaining(elapsed))
+            tail += *left < 1.0
+                        ? QStringLiteral("  almost done")
+                        : QStringLiteral("  about ") + duration(*left) + QStringLiteral(" left");
+    } else {
+        tail = QStringLiteral("working, ") + duration(elapsed);
+    }
+    QString title = title_;
+    const int room = width - 1 - static_cast<int>(tail.size()) - 5;
+    if (title.size() > room / 2) title = title.left(std::max(room / 2, 8));
+    const int barWidth = std::clamp(room - static_cast<int>(title.size()), 0, 40);
+    QString bar(barWidth, u' ');
+    if (f) {
+        const int filled = static_cast<int>(std::floor(*f * barWidth));
+        for (int i = 0; i < filled; ++i) bar[i] = u'#';
+    } else if (barWidth >= 3) {
+        // No measure of the work: a block that moves shows it goes on.
+        const int at = static_cast<int>(clock_.elapsed() / 150) % (barWidth - 2);
+        for (int i = 0; i < 3; ++i) bar[at + i] = u'=';
+    }
+    return title + QStringLiteral("  [") + bar + QStringLiteral("] ") + tail;
+}
+
+void ConsoleView::printSummary(const QList<RunOutcome>& outcomes) {
+    clearBar();
+    qint64 total = 0;
+    bool anySize = false;
+    int failed = 0;
+    writeLine(QStringLiteral("Summary"));
+    for (const RunOutcome& outcome : outcomes) {
+        QStringList parts = describeResults(outcome);
+        parts << endingText(outcome);
+        writeLine(QStringLiteral("  %1: %2, in %3")
+                      .arg(OperationCatalog::titleFor(outcome.identifier),
+                           parts.join(QStringLiteral(", ")), duration(outcome.seconds)));
+        if (outcome.reportsBytesRemoved()) {
+            total += outcome.bytesRemoved();
+            anySize = true;
+        }
+        if (!outcome.succeeded()) ++failed;
+    }
+    QString last = QStringLiteral("  %1 %2")
+                       .arg(outcomes.size())
+                       .arg(outcomes.size() == 1 ? "operation" : "operations");
+    last += failed ? QStringLiteral(", %1 failed").arg(failed) : QStringLiteral(", all succeeded");
+    if (anySize) last += QStringLiteral("; %1 removed in all").arg(humanSize(total));
+    writeLine(last);
+}
+
+}  // namespace varno

@@ -1,0 +1,189 @@
+#include "executorrunner.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+#include <cstdint>
+
+#include "operationcatalog.h"
+#include "plist/plist.h"
+#include "plistbridge.h"
+#include "recordstreamparser.h"
+#include "signalpipe.h"
+
+namespace varno {
+
+namespace {
+
+// Text as a property-list string can carry it: valid UTF-8 without the
+// control characters XML refuses.
+QString storableText(std::string_view bytes) {
+    QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') c = QChar(0xFFFD);
+    }
+    return text;
+}
+
+QByteArrayView view(std::string_view bytes) {
+    return QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// Delivers the parser's items to the outcome and the observer.
+class ItemCollector {
+  public:
+    ItemCollector(RunOutcome& outcome, RunObserver* observer)
+        : outcome_(outcome), observer_(observer) {}
+
+    void operator()(const StreamItem& item) {
+        switch (item.kind) {
+            case StreamItem::Kind::Text:
+                text(item.bytes);
+                break;
+            case StreamItem::Kind::Progress:
+                outcome_.items.append(
+                    QVariantMap{{QStringLiteral("Kind"), QStringLiteral("Progress")},
+                                {QStringLiteral("Position"), item.position},
+                                {QStringLiteral("Total"), item.total}});
+                if (observer_) observer_->progress(item.position, item.total);
+                break;
+            case StreamItem::Kind::Record: {
+                auto value = plist::parse(item.bytes);
+                if (!value) {
+                    // Looked like a document but is none: keep it as the text it is.
+                    text(item.bytes);
+                    break;
+                }
+                QVariant document = PlistBridge::toVariant(*value);
+                outcome_.records.append(document);
+                outcome_.items.append(
+                    QVariantMap{{QStringLiteral("Kind"), QStringLiteral("Record")},
+                                {QStringLiteral("Record"), document}});
+                if (observer_) observer_->record(document, view(item.bytes));
+                break;
+            }
+            case StreamItem::Kind::TruncatedRecord:
+                outcome_.truncated = true;
+                outcome_.items.append(
+                    QVariantMap{{QStringLiteral("Kind"), QStringLiteral("TruncatedRecord")},
+                                {QStringLiteral("Text"), storableText(item.bytes)}});
+                if (observer_) observer_->truncatedRecord(view(item.bytes));
+                break;
+        }
+    }
+
+  private:
+    void text(std::string_view bytes) {
+        outcome_.items.append(QVariantMap{{QStringLiteral("Kind"), QStringLiteral("Text")},
+                                          {QStringLiteral("Text"), storableText(bytes)}});
+        if (observer_) observer_->text(view(bytes));
+    }
+
+    RunOutcome& outcome_;
+    RunObserver* observer_;
+};
+
+QByteArray frame(const QByteArray& form, const QByteArray& document) {
+    const std::uint64_t length = static_cast<std::uint64_t>(document.size());
+    QByteArray input = form;
+    input.append(reinterpret_cast<const char*>(&length), sizeof length);
+    input.append(document);
+    return input;
+}
+
+}  // namespace
+
+ExecutorRunner::ExecutorRunner(const QString& executorPath, const QByteArray& authorizationForm,
+                               RunObserver* observer, QObject* parent)
+    : QObject(parent), executorPath_(executorPath), form_(authorizationForm), observer_(observer) {}
+
+QString ExecutorRunner::defaultExecutorPath() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/varnoTool");
+}
+
+RunOutcome ExecutorRunner::run(const QVariantMap& request) {
+    RunOutcome outcome;
+    outcome.identifier = request.value(QLatin1String(kIdentifierKey)).toString();
+    const Operation* op = OperationCatalog::find(outcome.identifier);
+    if (observer_)
+        observer_->operationStarted(outcome.identifier, op ? op->expectedIncrements(request) : 0);
+
+    QString error;
+    auto value = PlistBridge::fromVariant(request, &error);
+    if (!value) {
+        outcome.startError = error;
+        if (observer_) observer_->operationFinished(outcome);
+        return outcome;
+    }
+    const std::string xml = plist::writeXML(*value);
+    const QByteArray input =
+        frame(form_, QByteArray(xml.data(), static_cast<qsizetype>(xml.size())));
+
+    ItemCollector collector(outcome, observer_);
+    RecordStreamParser parser(std::ref(collector));
+    QProcess process;
+    QEventLoop loop;
+    QTimer ticker;
+    QElapsedTimer clock;
+    bool done = false;
+
+    auto readOutput = [&] {
+        const QByteArray bytes = process.readAllStandardOutput();
+        if (!bytes.isEmpty()) parser.feed(std::string_view(bytes.constData(), bytes.size()));
+    };
+    auto readErrors = [&] {
+        const QByteArray bytes = process.readAllStandardError();
+        if (!bytes.isEmpty() && observer_) observer_->diagnostic(bytes);
+    };
+    auto end = [&] {
+        done = true;
+        loop.quit();
+    };
+    connect(&process, &QProcess::readyReadStandardOutput, this, readOutput);
+    connect(&process, &QProcess::readyReadStandardError, this, readErrors);
+    connect(&process, &QProcess::finished, this, [&](int code, QProcess::ExitStatus status) {
+        if (status == QProcess::CrashExit) {
+            outcome.signal = code;  // QProcess reports the signal as the code
+        } else {
+            outcome.exitStatus = code;
+        }
+        end();
+    });
+    connect(&process, &QProcess::errorOccurred, this, [&](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart) {
+            outcome.startError = QStringLiteral("%1: %2").arg(executorPath_, process.errorString());
+            end();
+        }
+        // A write error only means the executor stopped reading its input
+        // early; its output and status tell why.
+    });
+    // Ctrl-C reaches the executor too; a signal sent to Varno alone is
+    // passed on, so that it never runs on unwatched.
+    connect(SignalPipe::instance(), &SignalPipe::signalReceived, &process, [&](int) {
+        if (process.state() != QProcess::NotRunning) process.terminate();
+    });
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        if (observer_) observer_->tick();
+    });
+
+    clock.start();
+    process.setProgram(executorPath_);
+    process.setArguments({});
+    process.start(QIODevice::ReadWrite);
+    process.write(input);
+    process.closeWriteChannel();
+    ticker.start(200);
+    if (!done) loop.exec();
+    ticker.stop();
+
+    readOutput();
+    readErrors();
+    parser.finish();
+    outcome.seconds = clock.elapsed() / 1000.0;
+    if (observer_) observer_->operationFinished(outcome);
+    return outcome;
+}
+
+}  // namespace varno

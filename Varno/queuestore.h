@@ -1,0 +1,48 @@
+#pragma once
+// Queues of maintenance configurations, kept in the preferences domain
+// "com.kvxlabs.Varno2" beside the entries the agent reads:
+//
+//   Queues  dictionary: queue name -> { Configurations: array of requests }
+//
+// A configuration is the executor request itself (identifier and keys).
+// Every change reads the whole domain and writes it back whole, keeping
+// every other entry as it was.
+
+#include <QMap>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+#include <optional>
+
+#include "userdefaultsdomain.h"
+
+namespace varno {
+
+inline constexpr const char* kPreferencesDomain = "com.kvxlabs.Varno2";
+
+class QueueStore {
+  public:
+    explicit QueueStore(UserDefaultsDomain domain);
+
+    const UserDefaultsDomain& domain() const { return domain_; }
+
+    // Queue name -> its configurations; nullopt when the domain is unreadable.
+    std::optional<QMap<QString, QVariantList>> queues(QString* error) const;
+    std::optional<QVariantList> queue(const QString& name, QString* error) const;
+
+    // Appends a configuration, creating the queue when it is new. Returns the
+    // configuration's number (from 1), or 0 on failure.
+    int add(const QString& name, const QVariantMap& configuration, QString* error);
+    // Removes the whole queue (number 0) or one configuration (from 1).
+    bool remove(const QString& name, int number, QString* error);
+
+    static constexpr const char* kQueuesKey = "Queues";
+    static constexpr const char* kConfigurationsKey = "Configurations";
+
+  private:
+    std::optional<QVariantMap> load(QString* error) const;
+
+    UserDefaultsDomain domain_;
+};
+
+}  // namespace varno

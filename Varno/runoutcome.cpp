@@ -1,0 +1,151 @@
+#include "runoutcome.h"
+
+#include <cstring>
+
+#include "operationcatalog.h"
+
+namespace varno {
+
+namespace {
+
+template <typename F>
+void forEachSizeRecord(const RunOutcome& outcome, F&& f) {
+    for (const QVariant& record : outcome.records) {
+        const QVariantMap map = record.toMap();
+        if (map.value(QLatin1String(kRecordTagKey)).toString() != outcome.identifier) continue;
+        const QVariant size = map.value(QLatin1String(kTotalSizeRemovedKey));
+        if (size.isValid()) f(size.toLongLong());
+    }
+}
+
+}  // namespace
+
+qint64 RunOutcome::bytesRemoved() const {
+    qint64 sum = 0;
+    forEachSizeRecord(*this, [&](qint64 v) { sum += v; });
+    return sum;
+}
+
+bool RunOutcome::reportsBytesRemoved() const {
+    bool any = false;
+    forEachSizeRecord(*this, [&](qint64) { any = true; });
+    return any;
+}
+
+QString humanSize(qint64 bytes) {
+    if (bytes < 0) return QStringLiteral("-") + humanSize(-bytes);
+    if (bytes < 1024) return QStringLiteral("%1 %2").arg(bytes).arg(bytes == 1 ? "byte" : "bytes");
+    static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    int unit = 0;
+    while (value >= 1024.0 && unit < 5) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
+}
+
+QString exitStatusMeaning(int status) {
+    switch (status) {
+        case 0:
+            return QStringLiteral("success");
+        case 7:
+            return QStringLiteral("the executor does not know the operation");
+        case 12:
+            return QStringLiteral("the executor ran out of memory");
+        case 13:
+            return QStringLiteral(
+                "the executor could not find itself or its privileged copy failed");
+        case 14:
+            return QStringLiteral("the executor was not started through a privileged launch");
+        case 15:
+            return QStringLiteral("another run is repairing the executor");
+        case 16:
+            return QStringLiteral("the executor could not read its own file");
+        case 17:
+            return QStringLiteral("no authorization reached the executor");
+        case 18:
+            return QStringLiteral("the executor did not accept the authorization");
+        case 20:
+            return QStringLiteral("the request's length did not arrive");
+        case 21:
+            return QStringLiteral("the request did not arrive whole");
+        case 22:
+            return QStringLiteral(
+                "the request is no property list (or the executor ran out of memory)");
+        case 255:
+            return QStringLiteral("the system tool could not be started");
+        // Authorization failures end with the low 8 bits of their status.
+        case -60005 & 0xff:
+            return QStringLiteral("authorization denied");
+        case -60006 & 0xff:
+            return QStringLiteral("authorization cancelled");
+        case -60007 & 0xff:
+            return QStringLiteral("authorization needs interaction");
+        default:
+            return QStringLiteral("operation status %1").arg(status);
+    }
+}
+
+QString endingText(const RunOutcome& outcome) {
+    if (!outcome.startError.isEmpty())
+        return QStringLiteral("could not be started: %1").arg(outcome.startError);
+    if (outcome.signal != 0)
+        return QStringLiteral("ended by signal %1 (%2)")
+            .arg(outcome.signal)
+            .arg(QString::fromLocal8Bit(strsignal(outcome.signal)));
+    return QStringLiteral("exit status %1 (%2)")
+        .arg(outcome.exitStatus)
+        .arg(exitStatusMeaning(outcome.exitStatus));
+}
+
+namespace {
+
+QString counted(qsizetype n, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+}
+
+qsizetype listSize(const QVariantMap& map, const QString& key) {
+    return map.value(key).toList().size();
+}
+
+// The two preference-file records differ only in a word of their keys.
+void preferenceFiles(const QVariantMap& map, const char* movedKey, const char* failedKey,
+                     QStringList& parts) {
+    const QString pattern = QStringLiteral("KVXAE%1PreferenceFilesExecutorDidEndInfoKey");
+    const qsizetype moved = listSize(map, pattern.arg(QLatin1String(movedKey)));
+    const qsizetype failed = listSize(map, pattern.arg(QLatin1String(failedKey)));
+    parts << counted(moved, "preference file moved", "preference files moved");
+    if (failed > 0)
+        parts << counted(failed, "preference file not moved", "preference files not moved");
+}
+
+}  // namespace
+
+QStringList describeResults(const RunOutcome& outcome) {
+    QStringList parts;
+    if (outcome.reportsBytesRemoved())
+        parts << QStringLiteral("%1 removed").arg(humanSize(outcome.bytesRemoved()));
+    for (const QVariant& record : outcome.records) {
+        const QVariantMap map = record.toMap();
+        const QString tag = map.value(QLatin1String(kRecordTagKey)).toString();
+        if (tag == u"KVXAEResultsDisablePreferenceFilesAuthExecDictionaryOutputKey") {
+            preferenceFiles(map, "DisabledFilesDisable", "ErrorFilesDisable", parts);
+        } else if (tag == u"KVXAEResultsRestorePreferenceFilesAuthExecDictionaryOutputKey") {
+            preferenceFiles(map, "RestoredFilesRestore", "ErrorFilesRestore", parts);
+        } else if (tag == u"KVXAEQueryProcessesAuthExec") {
+            parts << counted(
+                listSize(map, QStringLiteral("KVXAEQueryProcessesAuthExecDictionaryOutputKey")),
+                "process listed", "processes listed");
+        } else if (tag == u"KVXAEQuerySpotlightInfoAuthExec") {
+            parts << counted(
+                listSize(map,
+                         QStringLiteral("KVXAEVolumesQuerySpotlightAuthExecDictionaryOutputKey")),
+                "volume reported", "volumes reported");
+        }
+    }
+    if (outcome.truncated) parts << QStringLiteral("the output ended inside a result record");
+    return parts;
+}
+
+}  // namespace varno

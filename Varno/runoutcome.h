@@ -1,0 +1,43 @@
+#pragma once
+// What one run of the executor produced: every item of its stream in order,
+// its result records, and how it ended.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QVariantMap>
+
+namespace varno {
+
+struct RunOutcome {
+    QString identifier;       // the operation requested
+    QVariantList items;       // every item, as {"Kind": ..., ...} dictionaries
+    QList<QVariant> records;  // result records and other documents, parsed
+    bool truncated = false;   // the stream ended inside a record
+    QString startError;       // the executor could not be started
+    int exitStatus = -1;      // when it exited
+    int signal = 0;           // when a signal ended it
+    double seconds = 0;
+
+    bool succeeded() const { return startError.isEmpty() && signal == 0 && exitStatus == 0; }
+    // Sum of the removed-size records tagged with the requested operation.
+    qint64 bytesRemoved() const;
+    bool reportsBytesRemoved() const;
+};
+
+// "0 bytes", "512 bytes", "1.5 KB", "12.3 MB", "2.0 GB" (units of 1024).
+QString humanSize(qint64 bytes);
+
+// What an exit status of the executor means, in a few words.
+QString exitStatusMeaning(int status);
+
+// The end of a run in words: "exit status 0 (success)", "ended by signal 9
+// (Killed)", "could not be started: ...".
+QString endingText(const RunOutcome& outcome);
+
+// The results of a run in a few words each: bytes removed, preference files
+// moved, processes listed, volumes reported, a record cut short.
+QStringList describeResults(const RunOutcome& outcome);
+
+}  // namespace varno

@@ -1,0 +1,150 @@
+// The Qt side's small classes, in process: the property-list bridge, progress
+// arithmetic, sizes and statuses in words, and the defaults domain file.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTimeZone>
+#include <cmath>
+
+#include "host/testing.h"
+#include "plistbridge.h"
+#include "progresstracker.h"
+#include "runoutcome.h"
+#include "userdefaultsdomain.h"
+
+namespace {
+
+using varno::PlistBridge;
+
+plist::Value everyType() {
+    plist::Dictionary d;
+    d["string"] = plist::Value("caf\xC3\xA9");
+    d["integer"] = plist::Value::integer(-42);
+    d["big"] = plist::Value::unsignedInteger(18446744073709551615ull);
+    d["real"] = plist::Value::real(0.5);
+    d["true"] = plist::Value::boolean(true);
+    d["date"] = plist::Value(plist::Date{700000000});
+    d["data"] = plist::Value(plist::Data{0, 1, 255});
+    d["array"] = plist::Value(plist::Array{plist::Value("a"), plist::Value::integer(1)});
+    d["empty"] = plist::Value(plist::Dictionary{});
+    return plist::Value(d);
+}
+
+TEST(PlistBridge, EveryTypeGoesToQtAndBackUnchanged) {
+    const plist::Value original = everyType();
+    const QVariant v = PlistBridge::toVariant(original);
+    const QVariantMap map = v.toMap();
+    EXPECT_EQ(map.value("string").toString(), QStringLiteral("caf\u00e9"));
+    EXPECT_EQ(map.value("integer").typeId(), QMetaType::LongLong);
+    EXPECT_EQ(map.value("big").typeId(), QMetaType::ULongLong);
+    EXPECT_EQ(map.value("true").typeId(), QMetaType::Bool);
+    EXPECT_EQ(map.value("date").toDateTime(),
+              QDateTime::fromSecsSinceEpoch(978307200 + 700000000, QTimeZone::utc()));
+    EXPECT_EQ(map.value("data").toByteArray(), QByteArray("\x00\x01\xff", 3));
+    auto back = PlistBridge::fromVariant(v);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, original);
+    EXPECT_EQ(plist::writeXML(*back), plist::writeXML(original));
+}
+
+TEST(PlistBridge, RefusesValuesWithoutAPropertyListForm) {
+    QString error;
+    EXPECT_FALSE(PlistBridge::fromVariant(QVariantMap{{"x", QVariant()}}, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(PlistBridge::fromVariant(QStringList{"a", "b"}));
+}
+
+TEST(ProgressTracker, PositionsIncrementsAndEstimates) {
+    varno::ProgressTracker t;
+    t.reset(40);
+    EXPECT_EQ(t.fraction(), 0.0);
+    t.update(10, -1);
+    t.update(10, -1);
+    EXPECT_DOUBLE_EQ(*t.fraction(), 0.5);
+    EXPECT_DOUBLE_EQ(*t.estimateRemaining(10), 10);
+    t.update(30, -1);  // more than announced: full, not beyond
+    EXPECT_DOUBLE_EQ(*t.fraction(), 1.0);
+
+    t.reset(0);
+    EXPECT_FALSE(t.fraction());  // increments with nothing announced
+    t.update(10, -1);
+    EXPECT_FALSE(t.fraction());
+    t.update(3, 12);
+    EXPECT_DOUBLE_EQ(*t.fraction(), 0.25);
+    t.update(0, 0);  // "0 of 0" says nothing new
+    EXPECT_DOUBLE_EQ(*t.fraction(), 0.25);
+    t.update(NAN, 5);
+    EXPECT_DOUBLE_EQ(*t.fraction(), 0.25);
+    t.complete();
+    EXPECT_DOUBLE_EQ(*t.fraction(), 1.0);
+    EXPECT_FALSE(t.estimateRemaining(10));
+}
+
+TEST(RunOutcome, SizesAndStatusesInWords) {
+    const std::pair<qint64, const char*> sizes[] = {
+        {0, "0 bytes"},       {1, "1 byte"},
+        {1023, "1023 bytes"}, {1024, "1.0 KB"},
+        {1536, "1.5 KB"},     {3000, "2.9 KB"},
+        {5 << 20, "5.0 MB"},  {(3ll << 30) + (1ll << 29), "3.5 GB"},
+    };
+    for (const auto& [bytes, text] : sizes) EXPECT_EQ(varno::humanSize(bytes), text) << bytes;
+    EXPECT_EQ(varno::exitStatusMeaning(155), "authorization denied");
+    EXPECT_EQ(varno::exitStatusMeaning(21), "the request did not arrive whole");
+    EXPECT_EQ(varno::exitStatusMeaning(3), "operation status 3");
+
+    varno::RunOutcome o;
+    o.identifier = "KVXAECleanBinariesAuthExec";
+    // Only records of the requested operation count.
+    o.records << QVariantMap{{"KVXAEDictionaryIdentifierAuthExecOutputIdentifier", o.identifier},
+                             {"KVXAETotalSizeRemovedAuthExecDictionaryOutputKey", 2048}}
+              << QVariantMap{{"KVXAEDictionaryIdentifierAuthExecOutputIdentifier", "Other"},
+                             {"KVXAETotalSizeRemovedAuthExecDictionaryOutputKey", 99}}
+              << QVariantMap{{"KVXAEDictionaryIdentifierAuthExecOutputIdentifier",
+                              "KVXAEResultsDisablePreferenceFilesAuthExecDictionaryOutputKey"},
+                             {"KVXAEDisabledFilesDisablePreferenceFilesExecutorDidEndInfoKey",
+                              QVariantList{"a", "b"}},
+                             {"KVXAEErrorFilesDisablePreferenceFilesExecutorDidEndInfoKey",
+                              QVariantList{"c"}}};
+    EXPECT_EQ(o.bytesRemoved(), 2048);
+    EXPECT_EQ(varno::describeResults(o), (QStringList{"2.0 KB removed", "2 preference files moved",
+                                                      "1 preference file not moved"}));
+}
+
+TEST(UserDefaultsDomain, WritesWholeAndReadsBack) {
+    host::testing::SandboxRoot root;
+    varno::UserDefaultsDomain domain("com.kvxlabs.Varno2", "/Users/ann");
+    EXPECT_EQ(domain.machinePath(), "/Users/ann/Library/Preferences/com.kvxlabs.Varno2.plist");
+    auto empty = domain.read();
+    ASSERT_TRUE(empty);  // no file yet: an empty domain
+    EXPECT_TRUE(empty->isEmpty());
+
+    const QVariantMap content = PlistBridge::toVariant(everyType()).toMap();
+    ASSERT_TRUE(domain.write(content));
+    const auto first = root.readFile("/Users/ann/Library/Preferences/com.kvxlabs.Varno2.plist");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(*first, plist::writeXML(everyType()));
+    // Reading and writing again changes nothing.
+    auto again = domain.read();
+    ASSERT_TRUE(again);
+    ASSERT_TRUE(domain.write(*again));
+    EXPECT_EQ(root.readFile("/Users/ann/Library/Preferences/com.kvxlabs.Varno2.plist"), first);
+    // No temporary file is left beside it.
+    QDir folder(QString::fromStdString(root.real("/Users/ann/Library/Preferences")));
+    EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden),
+              QStringList{"com.kvxlabs.Varno2.plist"});
+}
+
+TEST(UserDefaultsDomain, AFileThatIsNoDictionaryIsAnError) {
+    host::testing::SandboxRoot root;
+    varno::UserDefaultsDomain domain("d", "/var/root");
+    for (const char* content : {"garbage", "<plist version=\"1.0\"><string>x</string></plist>"}) {
+        root.writeFile("/var/root/Library/Preferences/d.plist", content);
+        QString error;
+        EXPECT_FALSE(domain.read(&error)) << content;
+        EXPECT_TRUE(error.contains("/var/root/Library/Preferences/d.plist")) << error.toStdString();
+    }
+}
+
+}  // namespace
