@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string_view>
 
 namespace host {
 namespace {
@@ -53,6 +54,22 @@ std::optional<std::string> rootFromSidecar() {
     return root;
 }
 
+// The running program's own bundle ("X.app/" around Contents/MacOS), or "".
+const std::string& ownBundle() {
+    static const std::string bundle = [] {
+        char exe[4096];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n <= 0) return std::string();
+        std::string dir(exe, static_cast<size_t>(n));
+        dir.erase(dir.rfind('/'));
+        constexpr std::string_view kMacOS = "/Contents/MacOS";
+        if (dir.size() <= kMacOS.size() || dir.compare(dir.size() - kMacOS.size(), kMacOS.size(), kMacOS) != 0)
+            return std::string();
+        return dir.substr(0, dir.size() - kMacOS.size()) + "/";
+    }();
+    return bundle;
+}
+
 }  // namespace
 
 std::string systemRoot() {
@@ -77,6 +94,12 @@ bool isSandboxed() { return systemRoot() != "/"; }
 std::string realPath(std::string_view path) {
     std::string root = systemRoot();
     if (root == "/") return std::string(path);
+    // A program run from a build tree on a sandbox finds its own resources
+    // where its bundle is, as it would inside an installed system.
+    const std::string& bundle = ownBundle();
+    if (!bundle.empty() && path.substr(0, bundle.size()) == bundle &&
+        bundle.compare(0, root.size() + 1, root + "/") != 0)
+        return std::string(path);
     std::string out = root;
     if (path.empty() || path.front() != '/') out += '/';
     out += path;

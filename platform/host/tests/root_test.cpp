@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "host/root.h"
 #include "host/testing.h"
@@ -80,4 +81,21 @@ TEST(SystemRoot, SetUserIdProcessIgnoresTheEnvironment) {
     chmod(sidecar.c_str(), 0644);
     ASSERT_EQ(chown(sidecar.c_str(), 65534, 65534), 0);
     EXPECT_EQ(rootSeenBy(program, "/elsewhere", 65534), "/\n");
+}
+
+TEST(SystemRoot, OwnBundleOutsideTheRootIsUsedWhereItIs) {
+    TempDir dir;
+    SandboxRoot sandbox;
+    std::string macos = dir.path() + "/Varno.app/Contents/MacOS";
+    std::filesystem::create_directories(macos);
+    copyFile(std::getenv("HOST_PRINT_ROOT"), macos + "/tool");
+    std::string resource = dir.path() + "/Varno.app/Contents/Resources/Codes.plist";
+    RunOptions o;
+    o.argv = {macos + "/tool", resource};
+    RunResult r = run(o);
+    EXPECT_EQ(r.out, sandbox.path() + "\n" + resource + "\n");
+    // Everything else is still found under the root.
+    o.argv = {macos + "/tool", "/Library/Caches"};
+    r = run(o);
+    EXPECT_EQ(r.out, sandbox.path() + "\n" + sandbox.path() + "/Library/Caches\n");
 }
