@@ -124,20 +124,20 @@ class Builder {
 
     // The value of one top-level key; nullopt after setting *error_.
     std::optional<QVariant> value(const QString& key, const Assignment& a, QVariant existing) {
-        const KeySpec* spec = op_ ? op_->key(key) : nullptr;
+        const KeySpec* keySpec = op_ ? op_->key(key) : nullptr;
         if (!a.values.isEmpty() && !a.entries.isEmpty())
             return fail(QStringLiteral("%1 is given both whole and by entries").arg(key));
-        if (!a.entries.isEmpty()) return dictionary(key, spec, a.entries, existing.toMap());
+        if (!a.entries.isEmpty()) return dictionary(key, keySpec, a.entries, existing.toMap());
         if (a.values.size() == 1 && a.values.first().startsWith(u'@')) {
             auto v = fromFile(a.values.first().mid(1));
-            if (v && spec && !matches(*v, spec->type))
+            if (v && keySpec && !matches(*v, keySpec->type))
                 return fail(
                     QStringLiteral("%1 takes %2; %3 holds something else")
-                        .arg(key, QLatin1String(typeName(spec->type)), a.values.first().mid(1)));
+                        .arg(key, QLatin1String(typeName(keySpec->type)), a.values.first().mid(1)));
             return v;
         }
-        if (!spec) return guessedValue(a.values);
-        return typedValue(key, spec->type, a.values);
+        if (!keySpec) return guessedValue(a.values);
+        return typedValue(key, keySpec->type, a.values);
     }
 
   private:
@@ -215,15 +215,15 @@ class Builder {
         return isList ? QVariant(list) : list.first();
     }
 
-    std::optional<QVariant> dictionary(const QString& key, const KeySpec* spec,
+    std::optional<QVariant> dictionary(const QString& key, const KeySpec* keySpec,
                                        const QList<QPair<QString, QString>>& entries,
                                        QVariantMap map) {
-        if (spec && spec->type != KeyType::Dictionary && spec->type != KeyType::BooleanDictionary)
+        if (keySpec && keySpec->type != KeyType::Dictionary && keySpec->type != KeyType::BooleanDictionary)
             return fail(QStringLiteral("%1 takes %2, not entries")
-                            .arg(key, QLatin1String(typeName(spec->type))));
+                            .arg(key, QLatin1String(typeName(keySpec->type))));
         for (const auto& [name, text] : entries) {
             if (name.isEmpty()) return fail(QStringLiteral("%1. needs an entry name").arg(key));
-            if (spec && spec->type == KeyType::BooleanDictionary) {
+            if (keySpec && keySpec->type == KeyType::BooleanDictionary) {
                 auto b = parseBoolean(text);
                 if (!b)
                     return fail(QStringLiteral("%1.%2 takes true or false, not \"%3\"")

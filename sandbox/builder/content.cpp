@@ -244,29 +244,29 @@ const std::vector<std::string> kArchSets[] = {
 };
 constexpr int kArchSetCount = sizeof kArchSets / sizeof *kArchSets;
 
-void writeExecutable(const std::string& path, const BundleSpec& spec, std::uint64_t seed) {
+void writeExecutable(const std::string& path, const BundleSpec& keySpec, std::uint64_t seed) {
 #if VARNO_SANDBOX_MACHO
     (void)seed;
-    const std::vector<std::string>& archs = kArchSets[spec.archs % kArchSetCount];
-    size_t slice = std::max<size_t>(64, static_cast<size_t>(spec.executableSize / archs.size()));
+    const std::vector<std::string>& archs = kArchSets[keySpec.archs % kArchSetCount];
+    size_t slice = std::max<size_t>(64, static_cast<size_t>(keySpec.executableSize / archs.size()));
     writeFile(path,
               archs.size() == 1 ? bundle::testing::thinMachO(archs[0], slice)
                                 : bundle::testing::fatMachO(archs, slice),
               0755);
 #else
-    writeGeneratedFile(path, spec.executableSize, fillBinary, seed, 0755);
+    writeGeneratedFile(path, keySpec.executableSize, fillBinary, seed, 0755);
 #endif
 }
 
-void writeLocalizations(const std::string& resources, const BundleSpec& spec, std::uint64_t seed) {
-    for (const std::string& language : spec.localizations) {
+void writeLocalizations(const std::string& resources, const BundleSpec& keySpec, std::uint64_t seed) {
+    for (const std::string& language : keySpec.localizations) {
         std::string lproj = resources + "/" + language + ".lproj";
         makeFolder(lproj);
-        std::string head = strings(spec.name, language);
+        std::string head = strings(keySpec.name, language);
         writeFile(lproj + "/InfoPlist.strings", head);
         std::uint64_t rest =
-            spec.localizationSize > head.size() ? spec.localizationSize - head.size() : 0;
-        if (spec.nibs) {
+            keySpec.localizationSize > head.size() ? keySpec.localizationSize - head.size() : 0;
+        if (keySpec.nibs) {
             makeFolder(lproj + "/MainMenu.nib");
             writeGeneratedFile(lproj + "/MainMenu.nib/keyedobjects.nib", rest / 2, fillBinary,
                                seed);
@@ -276,33 +276,33 @@ void writeLocalizations(const std::string& resources, const BundleSpec& spec, st
     }
 }
 
-void writeBundle(const BundleSpec& spec, std::uint64_t seed) {
-    std::string bundle = spec.folder + "/" + spec.name + spec.extension;
+void writeBundle(const BundleSpec& keySpec, std::uint64_t seed) {
+    std::string bundle = keySpec.folder + "/" + keySpec.name + keySpec.extension;
     std::string contents = bundle + "/Contents";
-    bool app = spec.extension == ".app";
+    bool app = keySpec.extension == ".app";
     makeFolder(contents + "/MacOS");
     makeFolder(contents + "/Resources");
     plist::Dictionary info;
     info["CFBundleDevelopmentRegion"] = plist::Value("English");
-    info["CFBundleExecutable"] = plist::Value(spec.name);
-    info["CFBundleIdentifier"] = plist::Value("com.example." + identifierPart(spec.name));
+    info["CFBundleExecutable"] = plist::Value(keySpec.name);
+    info["CFBundleIdentifier"] = plist::Value("com.example." + identifierPart(keySpec.name));
     info["CFBundleInfoDictionaryVersion"] = plist::Value("6.0");
-    info["CFBundleName"] = plist::Value(spec.name);
+    info["CFBundleName"] = plist::Value(keySpec.name);
     info["CFBundlePackageType"] = plist::Value(app ? "APPL" : "BNDL");
     info["CFBundleShortVersionString"] = plist::Value("1.0");
     info["CFBundleVersion"] = plist::Value("100");
     writeFile(contents + "/Info.plist", plist::writeXML(plist::Value(info)));
     writeFile(contents + "/PkgInfo", app ? "APPL????" : "BNDL????");
-    writeExecutable(contents + "/MacOS/" + spec.name, spec, seed);
-    writeLocalizations(contents + "/Resources", spec, seed);
-    if (spec.framework) {
+    writeExecutable(contents + "/MacOS/" + keySpec.name, keySpec, seed);
+    writeLocalizations(contents + "/Resources", keySpec, seed);
+    if (keySpec.framework) {
         std::string framework =
-            contents + "/Frameworks/" + identifierPart(spec.name) + "Kit.framework";
+            contents + "/Frameworks/" + identifierPart(keySpec.name) + "Kit.framework";
         std::string version = framework + "/Versions/A";
         makeFolder(version + "/Resources");
         makeSymlink("A", framework + "/Versions/Current");
         makeSymlink("Versions/Current/Resources", framework + "/Resources");
-        BundleSpec inner = spec;
+        BundleSpec inner = keySpec;
         inner.nibs = false;
         inner.localizationSize = 128;
         writeLocalizations(version + "/Resources", inner, seed + 1);
@@ -359,9 +359,9 @@ void writeBundles(const Root& root, int count, std::uint64_t budget, const Conte
     int most = varied ? 40 : std::min(options.localizations, maxLocalizations());
     std::uint64_t perBundle = count > 0 ? budget / static_cast<std::uint64_t>(count) : 0;
     for (int i = 0; i < count; ++i) {
-        BundleSpec spec;
+        BundleSpec keySpec;
         std::string folder = "/Applications";
-        spec.extension = ".app";
+        keySpec.extension = ".app";
         if (options.mix) {
             int roll = random.below(100);
             for (const Place& place : kPlaces) {
@@ -369,26 +369,26 @@ void writeBundles(const Root& root, int count, std::uint64_t budget, const Conte
                 std::string expanded = expandHome(place.folder, options);
                 if (!expanded.empty()) {
                     folder = expanded;
-                    spec.extension = place.extension;
+                    keySpec.extension = place.extension;
                 }
                 break;
             }
         }
-        spec.name = kAppNames[i % kAppNameCount];
-        if (i >= kAppNameCount) spec.name += " " + std::to_string(i / kAppNameCount + 1);
+        keySpec.name = kAppNames[i % kAppNameCount];
+        if (i >= kAppNameCount) keySpec.name += " " + std::to_string(i / kAppNameCount + 1);
         int localizations = varied ? most / 4 + random.below(most - most / 4 + 1) : most;
-        spec.localizations = pickLocalizations(localizations, i % 2 == 0, varied, random);
-        spec.archs = i;
-        spec.framework = varied && i % 4 == 1;
-        spec.nibs = varied && i % 3 != 2;
+        keySpec.localizations = pickLocalizations(localizations, i % 2 == 0, varied, random);
+        keySpec.archs = i;
+        keySpec.framework = varied && i % 4 == 1;
+        keySpec.nibs = varied && i % 3 != 2;
         if (perBundle > 0) {
-            spec.executableSize = perBundle * 2 / 5;
-            std::uint64_t folders = spec.localizations.size() * (spec.framework ? 2 : 1);
-            spec.localizationSize = folders ? perBundle * 3 / 5 / folders : 0;
+            keySpec.executableSize = perBundle * 2 / 5;
+            std::uint64_t folders = keySpec.localizations.size() * (keySpec.framework ? 2 : 1);
+            keySpec.localizationSize = folders ? perBundle * 3 / 5 / folders : 0;
         }
-        spec.folder = root.real(folder);
-        makeFolder(spec.folder, folder == "/Applications" ? 0775 : 0755);
-        writeBundle(spec, options.seed + static_cast<std::uint64_t>(i));
+        keySpec.folder = root.real(folder);
+        makeFolder(keySpec.folder, folder == "/Applications" ? 0775 : 0755);
+        writeBundle(keySpec, options.seed + static_cast<std::uint64_t>(i));
     }
 }
 
