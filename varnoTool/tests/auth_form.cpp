@@ -17,6 +17,6 @@ int main() {
     if (auth::AuthorizationMakeExternalForm(*ref, &form) != 0) return 1;
     if (write(1, form.bytes.data(), form.bytes.size()) != static_cast<ssize_t>(form.bytes.size()))
         return 1;
-    ref.release();  // keep the record: another process presents it
+    // Freeing the reference keeps the record: another process presents it.
     return 0;
 }
