@@ -252,8 +252,8 @@ int remove(const Config& c) {
     for (const std::string& name : c.removes) {
         auto a = bundle::archInfoFromName(name);
         if (!a)
-            fatal("unknown architecture specification flag: " + name +
-                  " in specifying -remove operation");
+            fatal("unknown architecture flag: " + name +
+                  " given to -remove operation");
         unwanted.push_back(*a);
     }
 

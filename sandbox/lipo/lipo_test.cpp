@@ -162,7 +162,7 @@ TEST_F(Lipo, RemoveRefusesWhatItCannotDoAndWritesNothing) {
          "lipo: input file (/bin/thin) must be a fat file when the -remove option is "
          "specified\n"},
         {{"-remove", "sparc9", "/bin/f", "-output", "/bin/out"},
-         "lipo: unknown architecture specification flag: sparc9 in specifying -remove "
+         "lipo: unknown architecture flag: sparc9 given to -remove "
          "operation\n"},
         {{"-remove", "ppc", "/bin/f"}, "lipo: no output file specified\n"},
         {{"-remove", "ppc", "/bin/f", "-output", "/nofolder/out"},
