@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../table.h"
 #include "operations/CleanLocalizations.h"
 #include "plist/plist.h"
 
@@ -110,6 +111,8 @@ int main(int argc, char** argv) {
     }
     printf("median: allLProjPaths %.3f s, find %.3f s, median ratio %.2f\n", median(ours),
            median(peer), median(ratios));
+    bench::tableRow("localization scan (allLProjPaths)", "find -type d -name *.lproj",
+                    median(ours), median(peer), median(ratios), bench::peakKiB(RUSAGE_SELF));
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
     return 0;

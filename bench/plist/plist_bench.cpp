@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "../table.h"
 #include "plist/plist.h"
 
 extern char** environ;
@@ -291,6 +292,16 @@ int main(int argc, char** argv) {
         "a worker starts at %.1f MB\n",
         ratio(dirs[0].us.parseRss), ratio(dirs[1].us.parseRss), ratio(dirs[0].us.rss),
         ratio(dirs[1].us.rss), static_cast<double>(dirs[0].us.startRss) / 1024);
+
+    for (const auto& d : dirs) {
+        std::vector<double> ratios;
+        for (std::size_t i = 0; i < d.us.wall.size(); ++i) {
+            ratios.push_back(d.us.wall[i] / d.peer.wall[i]);
+        }
+        const std::string measured = std::string("plist ") + d.name;
+        bench::tableRow(measured.c_str(), "plistutil", median(d.us.wall), median(d.peer.wall),
+                        median(ratios), d.us.rss);
+    }
 
     bool agree = true;
     for (const auto& d : dirs) agree = sameAs(doc, d.ours) && sameAs(doc, d.theirs) && agree;

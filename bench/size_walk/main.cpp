@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "../table.h"
 #include "Utilities.h"
 #include "fs/remove.h"
 
@@ -111,6 +112,8 @@ double median(std::vector<double> v) {
 
 struct Comparison {
     const char* name;
+    const char* measured;
+    const char* peerName;
     std::function<void()> ours;
     std::function<void()> peer;
 };
@@ -164,7 +167,7 @@ int main(int argc, char** argv) {
     std::vector<std::string>().swap(folders);
 
     std::vector<Comparison> comparisons = {
-        {"sizeAtFSRef vs du -sb",
+        {"sizeAtFSRef vs du -sb", "size walk (sizeAtFSRef)", "du -sb",
          [&] {
              FSRef ref;
              posixStringToFSRef(ref, machineTree, true);
@@ -175,6 +178,7 @@ int main(int argc, char** argv) {
              runTool({"du", "-sb", realTree});
          }},
         {"getDirectoryContentsRecursive vs find -type d",
+         "folder walk (getDirectoryContentsRecursive)", "find -type d",
          [&] {
              std::vector<std::string> paths;
              getDirectoryContentsRecursive(machineTree.c_str(), false, true, paths);
@@ -208,6 +212,8 @@ int main(int argc, char** argv) {
             "%-48s ours %.3fs  peer %.3fs  median ratio %.2f  peak memory ours %ld KiB, peer "
             "%ld KiB\n",
             c.name, median(ours), median(peers), median(ratios), ourPeak, peerPeak);
+        bench::tableRow(c.measured, c.peerName, median(ours), median(peers), median(ratios),
+                        ourPeak);
     }
     vfs::removefile(machineTree, vfs::REMOVEFILE_RECURSIVE);
     rmdir(sandbox.c_str());
