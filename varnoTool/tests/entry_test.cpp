@@ -29,16 +29,6 @@ std::string lengthBytes(std::uint64_t n) {
     return std::string(reinterpret_cast<const char*>(&n), sizeof n);
 }
 
-// An unprivileged user's own authorization form, created by that user.
-std::string formOfUser(uid_t uid) {
-    RunOptions o;
-    o.argv = {std::getenv("VARNO_AUTH_FORM")};
-    o.uid = uid;
-    RunResult r = host::testing::run(o);
-    EXPECT_EQ(r.exitStatus, 0) << r.err;
-    return r.out;
-}
-
 }  // namespace
 
 TEST_F(ExecutorEntry, SetuidrootRequestWritesNothingAndSucceeds) {
@@ -129,53 +119,6 @@ TEST_F(ExecutorEntry, AuthorizationOfAnotherUserIsRefused) {
     EXPECT_EQ(r.exitStatus, 18) << r.out << r.err;
 }
 
-namespace {
-
-// A folder laid out as an installed bundle's MacOS folder: the executor, the
-// set-user-ID trampoline beside it, and the root-owned file that tells
-// privileged processes which sandbox is their system root.
-struct InstalledExecutor {
-    TempDir dir;
-    std::string tool = dir.path() + "/varnoTool";
-
-    InstalledExecutor(const SandboxRoot& sandbox, uid_t owner, mode_t mode) {
-        host::testing::copyFile(executorPath(), tool);
-        EXPECT_EQ(chown(tool.c_str(), owner, owner), 0);
-        EXPECT_EQ(chmod(tool.c_str(), mode), 0);
-        std::string trampoline = dir.path() + "/kvx-authtrampoline";
-        host::testing::copyFile(host::testing::bundlePath("Contents/MacOS/kvx-authtrampoline"),
-                                trampoline);
-        EXPECT_EQ(chown(trampoline.c_str(), 0, 0), 0);
-        EXPECT_EQ(chmod(trampoline.c_str(), 04755), 0);
-        std::string sidecar = dir.path() + "/system-root";
-        FILE* f = fopen(sidecar.c_str(), "w");
-        fprintf(f, "%s\n", sandbox.path().c_str());
-        fclose(f);
-        chmod(sidecar.c_str(), 0644);
-    }
-
-    RunResult runAs(uid_t uid, std::vector<gid_t> groups, const std::string& input) const {
-        RunOptions o;
-        o.argv = {tool};
-        o.uid = uid;
-        o.groups = std::move(groups);
-        o.input = input;
-        return host::testing::run(o);
-    }
-
-    struct stat status() const {
-        struct stat st {};
-        stat(tool.c_str(), &st);
-        return st;
-    }
-};
-
-gid_t sudoGroup() {
-    struct group* g = getgrnam("sudo");
-    return g ? g->gr_gid : 27;
-}
-
-}  // namespace
 
 TEST_F(ExecutorEntry, UserWithoutTheRightIsRefusedBeforeTheRequestIsRead) {
     InstalledExecutor installed(sandbox_, 0, 04755);
@@ -189,9 +132,9 @@ TEST_F(ExecutorEntry, UserWithoutTheRightIsRefusedBeforeTheRequestIsRead) {
 TEST_F(ExecutorEntry, AdministratorRunsTheInstalledExecutorAsRoot) {
     InstalledExecutor installed(sandbox_, 0, 04755);
     std::string form = formOfUser(65534);
-    RunResult r = installed.runAs(65534, {sudoGroup()}, frame(form, request("NoSuchOperation")));
+    RunResult r = installed.runAs(65534, {adminGroup()}, frame(form, request("NoSuchOperation")));
     EXPECT_EQ(r.exitStatus, 7) << r.out << r.err;
-    r = installed.runAs(65534, {sudoGroup()}, frame(form, request("KVXAESetuidrootAuthExec")));
+    r = installed.runAs(65534, {adminGroup()}, frame(form, request("KVXAESetuidrootAuthExec")));
     EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "");
 }
@@ -202,7 +145,7 @@ TEST_F(ExecutorEntry, ForwarderRepairsTheExecutableThroughThePrivilegedChild) {
     // other write.
     InstalledExecutor installed(sandbox_, 65534, 04775);
     std::string form = formOfUser(65534);
-    RunResult r = installed.runAs(65534, {sudoGroup()}, frame(form, request("NoSuchOperation")));
+    RunResult r = installed.runAs(65534, {adminGroup()}, frame(form, request("NoSuchOperation")));
     EXPECT_EQ(r.exitStatus, 7) << r.out << r.err;
     struct stat st = installed.status();
     EXPECT_EQ(st.st_uid, 0u);
@@ -210,7 +153,7 @@ TEST_F(ExecutorEntry, ForwarderRepairsTheExecutableThroughThePrivilegedChild) {
     EXPECT_EQ(st.st_mode & 07777, 04755u);
 
     // From now on the same user reaches the root executor directly.
-    r = installed.runAs(65534, {sudoGroup()}, frame(form, request("KVXAESetuidrootAuthExec")));
+    r = installed.runAs(65534, {adminGroup()}, frame(form, request("KVXAESetuidrootAuthExec")));
     EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
 }
 

@@ -1,9 +1,11 @@
 #include "executor_harness.h"
 
+#include <grp.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace executor_test {
@@ -46,6 +48,56 @@ host::testing::RunResult runExecutor(const std::string& input,
     o.argv.insert(o.argv.end(), extraArgs.begin(), extraArgs.end());
     o.input = input;
     return host::testing::run(o);
+}
+
+std::string formOfUser(uid_t uid) {
+    host::testing::RunOptions o;
+    const char* program = std::getenv("VARNO_AUTH_FORM");
+    if (program == nullptr) throw std::runtime_error("VARNO_AUTH_FORM is not set");
+    o.argv = {program};
+    o.uid = uid;
+    host::testing::RunResult r = host::testing::run(o);
+    if (r.exitStatus != 0 || r.out.size() != 32) throw std::runtime_error("no form: " + r.err);
+    return r.out;
+}
+
+gid_t adminGroup() {
+    struct group* g = getgrnam("sudo");
+    return g ? g->gr_gid : 27;
+}
+
+InstalledExecutor::InstalledExecutor(const host::testing::SandboxRoot& sandbox, uid_t owner,
+                                     mode_t mode) {
+    host::testing::copyFile(executorPath(), tool);
+    if (chown(tool.c_str(), owner, owner) != 0 || chmod(tool.c_str(), mode) != 0)
+        throw std::runtime_error("cannot install the executor");
+    std::string trampoline = dir.path() + "/kvx-authtrampoline";
+    host::testing::copyFile(host::testing::bundlePath("Contents/MacOS/kvx-authtrampoline"),
+                            trampoline);
+    if (chown(trampoline.c_str(), 0, 0) != 0 || chmod(trampoline.c_str(), 04755) != 0)
+        throw std::runtime_error("cannot install the trampoline");
+    std::string sidecar = dir.path() + "/system-root";
+    FILE* f = fopen(sidecar.c_str(), "w");
+    if (f == nullptr) throw std::runtime_error("cannot write " + sidecar);
+    fprintf(f, "%s\n", sandbox.path().c_str());
+    fclose(f);
+    chmod(sidecar.c_str(), 0644);
+}
+
+host::testing::RunResult InstalledExecutor::runAs(uid_t uid, std::vector<gid_t> groups,
+                                                  const std::string& input) const {
+    host::testing::RunOptions o;
+    o.argv = {tool};
+    o.uid = uid;
+    o.groups = std::move(groups);
+    o.input = input;
+    return host::testing::run(o);
+}
+
+struct stat InstalledExecutor::status() const {
+    struct stat st {};
+    stat(tool.c_str(), &st);
+    return st;
 }
 
 std::string captureStdoutImpl(void (*fn)(void*), void* context) {

@@ -2,6 +2,9 @@
 // Runs the built executor as a program: frames a request, starts it in the
 // current sandbox root, and hands back what it wrote and how it ended.
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
@@ -26,6 +29,26 @@ plist::Dictionary request(const std::string& identifier, bool debug = false);
 // Runs the executor in the current sandbox as root with the given input.
 host::testing::RunResult runExecutor(const std::string& input,
                                      const std::vector<std::string>& extraArgs = {});
+
+// An unprivileged user's own authorization form, created by that user with
+// the program named by VARNO_AUTH_FORM.
+std::string formOfUser(uid_t uid);
+
+// The group whose members hold the administrator right.
+gid_t adminGroup();
+
+// A folder laid out as an installed bundle's MacOS folder: the executor, the
+// set-user-ID trampoline beside it, and the root-owned file that tells
+// privileged processes which sandbox is their system root.
+struct InstalledExecutor {
+    host::testing::TempDir dir;
+    std::string tool = dir.path() + "/varnoTool";
+
+    InstalledExecutor(const host::testing::SandboxRoot& sandbox, uid_t owner, mode_t mode);
+    host::testing::RunResult runAs(uid_t uid, std::vector<gid_t> groups,
+                                   const std::string& input) const;
+    struct stat status() const;
+};
 
 // Everything written to standard output while fn runs, in this process.
 template <typename F>
