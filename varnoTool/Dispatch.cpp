@@ -7,6 +7,9 @@
 #include "operations/CleanBinaries.h"
 #include "operations/CleanCachesLogs.h"
 #include "operations/CleanLocalizations.h"
+#include "operations/DatabaseRebuilds.h"
+#include "operations/PreferenceFiles.h"
+#include "operations/Volumes.h"
 
 namespace {
 
@@ -18,10 +21,22 @@ struct Entry {
 // Compared in this order; the first equal entry wins.
 const Entry kOperations[] = {
     {"KVXAESetuidrootAuthExec", nullptr},
+    {"KVXAESetVolumeJournalStatusAuthExec", setVolumeJournalStatus},
+    {"KVXAESetVolumeOwnershipStatusAuthExec", setVolumeOwnershipStatus},
+    {"KVXAEVerifyRepairVolumeStructureAuthExec", verifyRepairVolumeStructure},
+    {"KVXAEUnmountVolumeAuthExec", unmountVolume},
+    {"KVXAEMountVolumeAuthExec", mountVolume},
+    {"KVXAEVerifyRepairFilePermissionsAuthExec", verifyRepairFilePermissions},
+    {"KVXAERebuildLaunchServicesDatabaseAuthExec", rebuildLaunchServicesDatabase},
+    {"KVXAERebuildDyldSharedCacheAuthExec", rebuildDyldSharedCache},
+    {"KVXAEDisablePreferenceFilesAuthExec", disablePreferenceFiles},
+    {"KVXAERestorePreferenceFilesAuthExec", restorePreferenceFiles},
     {"KVXAEUserSystemCleanCachesAuthExec", userSystemCleanCaches},
     {"KVXAEUserSystemCleanLogsAuthExec", userSystemCleanLogs},
     {"KVXAECleanLocalizationsAuthExec", cleanLocalizations},
     {"KVXAECleanBinariesAuthExec", cleanBinaries},
+    {"KVXAERebuildLocateDatabaseAuthExec", rebuildLocateDatabase},
+    {"KVXAERebuildWhatisDatabaseAuthExec", rebuildWhatisDatabase},
 };
 
 }  // namespace
