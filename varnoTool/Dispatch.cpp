@@ -9,6 +9,7 @@
 #include "operations/CleanLocalizations.h"
 #include "operations/DatabaseRebuilds.h"
 #include "operations/PreferenceFiles.h"
+#include "operations/Swap.h"
 #include "operations/Volumes.h"
 
 namespace {
@@ -37,6 +38,7 @@ const Entry kOperations[] = {
     {"KVXAECleanBinariesAuthExec", cleanBinaries},
     {"KVXAERebuildLocateDatabaseAuthExec", rebuildLocateDatabase},
     {"KVXAERebuildWhatisDatabaseAuthExec", rebuildWhatisDatabase},
+    {"KVXAESetSwapVolumeAuthExec", setSwapVolume},
 };
 
 }  // namespace

@@ -135,6 +135,19 @@ void writeSystemVersion(const Root& root, const std::string& version) {
               plist::writeXML(plist::Value(d)));
 }
 
+// The system's own launch daemon for the swap pager, as a fresh system has it.
+void writePagerDaemon(const Root& root) {
+    plist::Dictionary d;
+    d["EnableTransactions"] = plist::Value::boolean(true);
+    d["HopefullyExitsLast"] = plist::Value::boolean(true);
+    d["Label"] = plist::Value("com.apple.dynamic_pager");
+    d["OnDemand"] = plist::Value::boolean(false);
+    d["ProgramArguments"] =
+        plist::Value(plist::Array{"/sbin/dynamic_pager", "-F", "/private/var/vm/swapfile"});
+    writeFile(root.real("/System/Library/LaunchDaemons/com.apple.dynamic_pager.plist"),
+              plist::writeXML(plist::Value(d)));
+}
+
 // The account database in the platform's flat-file form, which is also the
 // form of the host's own: name:password:uid:gid:gecos:home:shell.
 void writeAccounts(const Root& root, const std::vector<Account>& users) {
@@ -196,6 +209,7 @@ void layOutSystem(const Root& root, const LayoutOptions& options) {
     for (const Folder& folder : kFolders) makeFolder(root.real(folder.path), folder.mode);
     for (const auto& [target, link] : kRootLinks) makeSymlink(target, root.real(link));
     writeSystemVersion(root, options.systemVersion);
+    writePagerDaemon(root);
     writeAccounts(root, options.users);
     for (const Account& user : options.users) makeHome(root, user);
     installTools(root, options);
