@@ -124,16 +124,20 @@ std::optional<std::vector<std::string>> lipoArchitecturesFromBundle(const bundle
         return std::nullopt;
     }
 
+    return lipoArchitecturesFromInfo(*output);
+}
+
+std::optional<std::vector<std::string>> lipoArchitecturesFromInfo(std::string_view output) {
     // Only a universal file's listing has names to remove; a thin file's
     // ("Non-fat file: ... is architecture: ...") leaves nothing to strip.
-    std::size_t are = output->find(" are: ");
-    if (are == std::string::npos) return std::nullopt;
+    std::size_t are = output.find(" are: ");
+    if (are == std::string_view::npos) return std::nullopt;
     std::vector<std::string> names;
     std::size_t start = are + 6;
     // Every name is followed by a space, so the final newline is never taken.
-    for (std::size_t space; (space = output->find(' ', start)) != std::string::npos;
+    for (std::size_t space; (space = output.find(' ', start)) != std::string_view::npos;
          start = space + 1) {
-        names.push_back(output->substr(start, space - start));
+        names.emplace_back(output.substr(start, space - start));
     }
     return names;
 }

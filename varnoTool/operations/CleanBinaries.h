@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bundle/bundle.h"
@@ -23,6 +24,8 @@ std::vector<std::string> lipoStringsFromNXArchitectureConstant(std::int32_t cput
 // The names lipo lists for the bundle's universal executable; nullopt when
 // lipo fails or the executable is no universal file.
 std::optional<std::vector<std::string>> lipoArchitecturesFromBundle(const bundle::Bundle& bundle);
+// The names in the text of "lipo -info" for a universal file.
+std::optional<std::vector<std::string>> lipoArchitecturesFromInfo(std::string_view output);
 
 // Those of `names`, in their order, that lipo lists for the bundle.
 std::vector<std::string> lipoArchitecturesInBundle(const std::vector<std::string>& names,
