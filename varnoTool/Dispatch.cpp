@@ -9,7 +9,9 @@
 #include "operations/CleanLocalizations.h"
 #include "operations/DatabaseRebuilds.h"
 #include "operations/PreferenceFiles.h"
+#include "operations/Spotlight.h"
 #include "operations/Swap.h"
+#include "operations/SystemSettings.h"
 #include "operations/Volumes.h"
 
 namespace {
@@ -22,23 +24,32 @@ struct Entry {
 // Compared in this order; the first equal entry wins.
 const Entry kOperations[] = {
     {"KVXAESetuidrootAuthExec", nullptr},
+    {"KVXAEQuerySpotlightInfoAuthExec", querySpotlightInfo},
     {"KVXAESetVolumeJournalStatusAuthExec", setVolumeJournalStatus},
     {"KVXAESetVolumeOwnershipStatusAuthExec", setVolumeOwnershipStatus},
     {"KVXAEVerifyRepairVolumeStructureAuthExec", verifyRepairVolumeStructure},
     {"KVXAEUnmountVolumeAuthExec", unmountVolume},
     {"KVXAEMountVolumeAuthExec", mountVolume},
     {"KVXAEVerifyRepairFilePermissionsAuthExec", verifyRepairFilePermissions},
+    {"KVXAERebuildSpotlightVolumeIndexAuthExec", rebuildSpotlightVolumeIndex},
+    {"KVXAEDisableSpotlightVolumeIndexingAuthExec", disableSpotlightVolumeIndexing},
+    {"KVXAEPrivatizeSpotlightVolumeAuthExec", privatizeSpotlightVolume},
     {"KVXAERebuildLaunchServicesDatabaseAuthExec", rebuildLaunchServicesDatabase},
     {"KVXAERebuildDyldSharedCacheAuthExec", rebuildDyldSharedCache},
     {"KVXAEDisablePreferenceFilesAuthExec", disablePreferenceFiles},
     {"KVXAERestorePreferenceFilesAuthExec", restorePreferenceFiles},
     {"KVXAEUserSystemCleanCachesAuthExec", userSystemCleanCaches},
     {"KVXAEUserSystemCleanLogsAuthExec", userSystemCleanLogs},
+    {"KVXAESetSystemStartupModeAuthExec", setSystemStartupMode},
+    {"KVXAEForceSecureEmptyTrashAuthExec", forceSecureEmptyTrash},
+    {"KVXAESetFileVisibilityAuthExec", setFileVisibility},
+    {"KVXAESetPowerManagementSettingsAuthExec", setPowerManagementProfile},
     {"KVXAECleanLocalizationsAuthExec", cleanLocalizations},
     {"KVXAECleanBinariesAuthExec", cleanBinaries},
     {"KVXAERebuildLocateDatabaseAuthExec", rebuildLocateDatabase},
     {"KVXAERebuildWhatisDatabaseAuthExec", rebuildWhatisDatabase},
     {"KVXAESetSwapVolumeAuthExec", setSwapVolume},
+    {"KVXAESetLoginWindowPlistAuthExec", setLoginWindowPlist},
 };
 
 }  // namespace

@@ -1,0 +1,173 @@
+#include "host/spotlight.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "host/root.h"
+#include "plist/plist.h"
+
+namespace host {
+namespace {
+
+constexpr const char* kLeaf = "VolumeConfiguration.plist";
+// The real file holds a few small dictionaries; anything far larger is not it.
+constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
+
+// The store folder, opened and locked for the caller. -1 with errno set.
+int openLockedStore(bool create) {
+    const std::string folder = realPath(kSpotlightStoreFolder);
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && create) {
+        // Only the indexer (root) may look inside, as on the platform.
+        if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return -1;
+        fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd < 0) return -1;
+    int locked;
+    while ((locked = flock(fd, create ? LOCK_EX : LOCK_SH)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+// 0 with the file's bytes (empty and *exists false when there is none), or
+// an errno value.
+int readConfiguration(int folderFd, std::string* bytes, bool* exists, struct stat* st) {
+    *exists = false;
+    int fd = openat(folderFd, kLeaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? 0 : errno;
+    int error = 0;
+    if (fstat(fd, st) != 0) {
+        error = errno;
+    } else if (!S_ISREG(st->st_mode)) {
+        error = EINVAL;
+    } else {
+        char buffer[65536];
+        for (;;) {
+            ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                error = errno;
+                break;
+            }
+            if (n == 0) break;
+            if (bytes->size() + static_cast<std::size_t>(n) > kMaxFileSize) {
+                error = EFBIG;
+                break;
+            }
+            bytes->append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    close(fd);
+    *exists = error == 0;
+    return error;
+}
+
+std::string temporaryLeaf() {
+    unsigned char bytes[8] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != sizeof bytes) {
+        for (std::size_t i = 0; i < sizeof bytes; ++i)
+            bytes[i] = static_cast<unsigned char>(getpid() >> (i % 4 * 8));
+    }
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string name = std::string(".") + kLeaf + ".";
+    for (unsigned char b : bytes) name += digits[b % 36];
+    return name;
+}
+
+// Writes the bytes beside the old file and renames them into place.
+int replaceConfiguration(int folderFd, const std::string& bytes, const struct stat* old) {
+    const std::string temp = temporaryLeaf();
+    int fd =
+        openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    int error = 0;
+    if (old != nullptr && fchmod(fd, old->st_mode & 07777) != 0) error = errno;
+    for (std::size_t done = 0; error == 0 && done < bytes.size();) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && renameat(folderFd, temp.c_str(), folderFd, kLeaf) != 0) error = errno;
+    if (error != 0) {
+        unlinkat(folderFd, temp.c_str(), 0);
+        return error;
+    }
+    return fsync(folderFd) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> _MDCopyExclusionList() {
+    int folderFd = openLockedStore(false);
+    if (folderFd < 0) return std::nullopt;
+    std::string bytes;
+    bool exists = false;
+    struct stat st {};
+    int error = readConfiguration(folderFd, &bytes, &exists, &st);
+    close(folderFd);
+    if (error != 0 || !exists) return std::nullopt;
+    std::optional<plist::Value> configuration = plist::parse(bytes);
+    const plist::Value* exclusions =
+        configuration ? configuration->find(kSpotlightExclusionsKey) : nullptr;
+    if (exclusions == nullptr || !exclusions->isArray()) return std::nullopt;
+    std::vector<std::string> paths;
+    for (const plist::Value& entry : *exclusions->asArray())
+        if (const std::string* path = entry.asString()) paths.push_back(*path);
+    return paths;
+}
+
+int _MDSetExclusion(std::string_view path, bool exclude) {
+    int folderFd = openLockedStore(true);
+    if (folderFd < 0) return errno;
+    std::string bytes;
+    bool exists = false;
+    struct stat st {};
+    int error = readConfiguration(folderFd, &bytes, &exists, &st);
+    plist::Value configuration{plist::Dictionary{}};
+    if (error == 0 && exists) {
+        std::optional<plist::Value> parsed = plist::parse(bytes);
+        if (parsed && parsed->isDictionary())
+            configuration = std::move(*parsed);
+        else
+            error = EINVAL;
+    }
+    plist::Dictionary& top = *configuration.asDictionary();
+    auto entry = top.try_emplace(kSpotlightExclusionsKey, plist::Value(plist::Array{})).first;
+    // A value of another type is not ours to replace.
+    if (error == 0 && !entry->second.isArray()) error = EINVAL;
+    if (error == 0) {
+        plist::Array& list = *entry->second.asArray();
+        auto equal = [&](const plist::Value& v) { return v.asString() && *v.asString() == path; };
+        bool present = std::any_of(list.begin(), list.end(), equal);
+        if (exclude && !present) {
+            list.push_back(plist::Value(path));
+            error = replaceConfiguration(folderFd, plist::writeXML(configuration),
+                                         exists ? &st : nullptr);
+        } else if (!exclude && present) {
+            list.erase(std::remove_if(list.begin(), list.end(), equal), list.end());
+            error = replaceConfiguration(folderFd, plist::writeXML(configuration), &st);
+        }
+    }
+    close(folderFd);
+    return error;
+}
+
+}  // namespace host

@@ -1,0 +1,216 @@
+#include "operations/SystemSettings.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Protocol.h"
+#include "Utilities.h"
+#include "fs/overwrite.h"
+#include "fs/ref.h"
+#include "host/root.h"
+
+namespace {
+
+constexpr const char* kDeletionMethodKey = "ForceSecureEmptyTrashDeletionMethod";
+constexpr const char* kMountPointKey = "MountPoint";
+constexpr const char* kFilesKey = "KVXAEFilesShowHideFilesExecutorConfigurationKey";
+constexpr const char* kVisibleKey = "KVXAEVisibleShowHideFilesExecutorConfigurationKey";
+constexpr const char* kLoginWindowKey = "KVXAEPlistSetLoginWindowPlistExecutorConfigurationKey";
+constexpr const char* kProfileKey =
+    "KVXAEProfileSetPowerManagementSettingsExecutorConfigurationKey";
+constexpr const char* kSourceKey = "KVXAESourceSetPowerManagementSettingsExecutorConfigurationKey";
+constexpr const char* kStartupModeKey =
+    "KVXAEModeArgumentSetSystemStartupModeAuthExecConfigurationKey";
+
+constexpr const char* kLoginWindowPath = "/Library/Preferences/com.apple.loginwindow.plist";
+constexpr const char* kPowerManagementPath =
+    "/Library/Preferences/SystemConfiguration/com.apple.PowerManagement.plist";
+constexpr const char* kCustomProfileKey = "Custom Profile";
+
+constexpr unsigned kRemovalTicks = 5;
+constexpr std::size_t kInitialPathSize = 2048;
+constexpr std::size_t kGrownPathSize = 65536;
+
+const plist::Value* valueOf(const plist::Dictionary& parameters, const char* key) {
+    auto it = parameters.find(key);
+    return it == parameters.end() ? nullptr : &it->second;
+}
+
+// A signed 32-bit number of the request; nullopt when absent or out of range.
+std::optional<std::int32_t> int32Of(const plist::Dictionary& parameters, const char* key) {
+    const plist::Value* value = valueOf(parameters, key);
+    std::optional<std::int64_t> number = value ? value->asInteger() : std::nullopt;
+    if (!number || *number < INT32_MIN || *number > INT32_MAX) return std::nullopt;
+    return static_cast<std::int32_t>(*number);
+}
+
+// The removefile option of a deletion method; not in numeric order.
+vfs::removefile_flags_t deletionOption(std::int32_t method) {
+    switch (method) {
+        case 1:
+            return vfs::REMOVEFILE_SECURE_1_PASS;
+        case 2:
+            return vfs::REMOVEFILE_SECURE_7_PASS;
+        case 3:
+            return vfs::REMOVEFILE_SECURE_35_PASS;
+        default:
+            return 0;
+    }
+}
+
+// A real folder, not a link to one: a root-run empty must not be led by a
+// link in a volume's trash to a folder elsewhere.
+bool isFolderNotLink(const std::string& path) {
+    struct stat st {};
+    return vfs::lstatMachinePath(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void removeTrash(const std::string& folder, vfs::removefile_flags_t option) {
+    printf(AEDEBUG ? "\tDEBUG: Removing contents of %s\n" : "\tRemoving contents of %s\n",
+           folder.c_str());
+    Delay(kRemovalTicks);
+    if (AEDEBUG) return;
+    // The trash's own user may have the data behind every name of a file of
+    // theirs destroyed; nobody else's.
+    vfs::removefileForOwner(
+        folder, vfs::REMOVEFILE_RECURSIVE | vfs::REMOVEFILE_KEEP_PARENT | option, getuid());
+}
+
+// The executor's own executable as a machine path; 0, or the status to end
+// with after its message.
+int pathToSelf(std::string* path) {
+    std::size_t size = kInitialPathSize;
+    char* buffer = static_cast<char*>(malloc(size));
+    if (buffer == nullptr) {
+        wstrnl("Error allocating path_to_self");
+        return 22;
+    }
+    ssize_t n = readlink("/proc/self/exe", buffer, size);
+    if (n >= 0 && static_cast<std::size_t>(n) == size) {
+        // Possibly cut short: once more with room for any path.
+        size = kGrownPathSize;
+        char* grown = static_cast<char*>(realloc(buffer, size));
+        if (grown == nullptr) {
+            free(buffer);
+            puts("Error reallocating path_to_self");
+            return 12;
+        }
+        buffer = grown;
+        n = readlink("/proc/self/exe", buffer, size);
+    }
+    if (n < 0 || static_cast<std::size_t>(n) >= size) {
+        free(buffer);
+        puts("Can't get path_to_self");
+        return 13;
+    }
+    *path = host::machinePath(std::string(buffer, static_cast<std::size_t>(n)));
+    free(buffer);
+    return 0;
+}
+
+void showToolOutput(const std::optional<std::string>& output) {
+    if (output && !output->empty()) showString(*output);
+}
+
+}  // namespace
+
+int forceSecureEmptyTrash(const plist::Dictionary& parameters) {
+    const vfs::removefile_flags_t option =
+        deletionOption(int32Of(parameters, kDeletionMethodKey).value_or(0));
+    std::vector<std::string> folders = {*expandTildeInPath(std::string("~/.Trash"), std::nullopt)};
+    const plist::Value* mountPoints = valueOf(parameters, kMountPointKey);
+    if (mountPoints != nullptr && mountPoints->isArray()) {
+        const std::string user = std::to_string(getuid());
+        for (const plist::Value& entry : *mountPoints->asArray()) {
+            const std::string* mountPoint = entry.asString();
+            if (mountPoint == nullptr) continue;
+            const std::string trashes = appendPathComponent(*mountPoint, ".Trashes", true);
+            const std::string own = appendPathComponent(trashes, user, true);
+            if (isFolderNotLink(trashes) && isFolderNotLink(own)) folders.push_back(own);
+        }
+    }
+    for (const std::string& folder : folders) removeTrash(folder, option);
+    return 0;
+}
+
+int setFileVisibility(const plist::Dictionary& parameters) {
+    std::string self;
+    if (int status = pathToSelf(&self); status != 0) return status;
+    const std::string tool = appendPathComponent(
+        appendPathComponent(removeLastPathComponent(removeLastPathComponent(self, false), true),
+                            "Resources", true),
+        "SetFile", false);
+    const char* letter = boolFromConfigAndKey(&parameters, kVisibleKey) ? "v" : "V";
+
+    const plist::Value* files = valueOf(parameters, kFilesKey);
+    if (files == nullptr || !files->isArray()) return 0;
+    for (const plist::Value& entry : *files->asArray()) {
+        const std::string* file = entry.asString();
+        if (file == nullptr) continue;
+        printf("\t%s %s %s %s\n", "SetFile", "-a", letter, file->c_str());
+        std::optional<std::string> output;
+        executeAndWaitForTask(tool.c_str(), {"SetFile", "-a", letter, *file}, &output);
+        showToolOutput(output);
+    }
+    return 0;
+}
+
+int setLoginWindowPlist(const plist::Dictionary& parameters) {
+    const plist::Value* value = valueOf(parameters, kLoginWindowKey);
+    const plist::Dictionary* preferences = value ? value->asDictionary() : nullptr;
+    return writeDictionaryToPath(preferences, std::string(kLoginWindowPath)) ? 0 : 20;
+}
+
+int setPowerManagementProfile(const plist::Dictionary& parameters) {
+    struct Source {
+        const char* name;
+        const char* flag;
+    };
+    static const Source kSources[] = {
+        {"AC Power", "-c"}, {"Battery Power", "-b"}, {"UPS Power", "-u"}};
+    std::optional<std::int32_t> index = int32Of(parameters, kSourceKey);
+    if (!index || *index < 0 || *index > 2) {
+        wstrnl("\t*** Error: invalid power source.");
+        return -1;
+    }
+    const Source& source = kSources[*index];
+    const plist::Value* profile = valueOf(parameters, kProfileKey);
+    if (profile == nullptr || !profile->isDictionary()) {
+        // Nothing to store: the source's settings stay as they are.
+        wstrnl("\t*** Error: invalid power management profile.");
+        return -1;
+    }
+
+    plist::Dictionary settings =
+        dictionaryAtPath(std::string(kPowerManagementPath)).value_or(plist::Dictionary{});
+    plist::Value& custom = settings[kCustomProfileKey];
+    if (!custom.isDictionary()) custom = plist::Value(plist::Dictionary{});
+    (*custom.asDictionary())[source.name] = *profile;
+    writeDictionaryToPath(&settings, std::string(kPowerManagementPath));
+
+    std::optional<std::string> output;
+    executeAndWaitForTask("/usr/bin/pmset", {"pmset", source.flag, "-1"}, &output);
+    showToolOutput(output);
+    return 0;
+}
+
+int setSystemStartupMode(const plist::Dictionary& parameters) {
+    const plist::Value* value = valueOf(parameters, kStartupModeKey);
+    const std::string* mode = value ? value->asString() : nullptr;
+    if (mode == nullptr) {
+        // Setting "boot-args" to something the caller did not give would
+        // change how the machine starts.
+        wstrnl("\t*** Error: no startup mode.");
+        return -1;
+    }
+    printf("\tboot-args=%s\n", mode->c_str());
+    forkToTask("/usr/sbin/nvram", {"nvram", "boot-args=" + *mode});
+    return -1;
+}
