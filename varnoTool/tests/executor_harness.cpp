@@ -50,6 +50,41 @@ host::testing::RunResult runExecutor(const std::string& input,
     return host::testing::run(o);
 }
 
+const std::vector<std::string>& operationIdentifiers() {
+    static const std::vector<std::string> identifiers = {
+        "KVXAESetuidrootAuthExec",
+        "KVXAEQuerySpotlightInfoAuthExec",
+        "KVXAESetVolumeJournalStatusAuthExec",
+        "KVXAESetVolumeOwnershipStatusAuthExec",
+        "KVXAEVerifyRepairVolumeStructureAuthExec",
+        "KVXAEUnmountVolumeAuthExec",
+        "KVXAEMountVolumeAuthExec",
+        "KVXAEVerifyRepairFilePermissionsAuthExec",
+        "KVXAERebuildSpotlightVolumeIndexAuthExec",
+        "KVXAEDisableSpotlightVolumeIndexingAuthExec",
+        "KVXAEPrivatizeSpotlightVolumeAuthExec",
+        "KVXAERebuildLaunchServicesDatabaseAuthExec",
+        "KVXAERebuildDyldSharedCacheAuthExec",
+        "KVXAESetNetworkParametersAuthExec",
+        "KVXAEDisablePreferenceFilesAuthExec",
+        "KVXAERestorePreferenceFilesAuthExec",
+        "KVXAEUserSystemCleanCachesAuthExec",
+        "KVXAEUserSystemCleanLogsAuthExec",
+        "KVXAESetSystemStartupModeAuthExec",
+        "KVXAEForceSecureEmptyTrashAuthExec",
+        "KVXAESetFileVisibilityAuthExec",
+        "KVXAESetPowerManagementSettingsAuthExec",
+        "KVXAECleanLocalizationsAuthExec",
+        "KVXAECleanBinariesAuthExec",
+        "KVXAERebuildLocateDatabaseAuthExec",
+        "KVXAERebuildWhatisDatabaseAuthExec",
+        "KVXAEQueryProcessesAuthExec",
+        "KVXAESetSwapVolumeAuthExec",
+        "KVXAESetLoginWindowPlistAuthExec",
+    };
+    return identifiers;
+}
+
 std::string formOfUser(uid_t uid) {
     host::testing::RunOptions o;
     const char* program = std::getenv("VARNO_AUTH_FORM");

@@ -30,6 +30,9 @@ plist::Dictionary request(const std::string& identifier, bool debug = false);
 host::testing::RunResult runExecutor(const std::string& input,
                                      const std::vector<std::string>& extraArgs = {});
 
+// Every identifier the dispatcher knows, in its table order.
+const std::vector<std::string>& operationIdentifiers();
+
 // An unprivileged user's own authorization form, created by that user with
 // the program named by VARNO_AUTH_FORM.
 std::string formOfUser(uid_t uid);

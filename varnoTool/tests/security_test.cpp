@@ -46,23 +46,6 @@ plist::Dictionary hostileRequest(const std::string& identifier) {
     return d;
 }
 
-const char* const kIdentifiers[] = {
-    "KVXAEQuerySpotlightInfoAuthExec",         "KVXAESetVolumeJournalStatusAuthExec",
-    "KVXAESetVolumeOwnershipStatusAuthExec",   "KVXAEVerifyRepairVolumeStructureAuthExec",
-    "KVXAEUnmountVolumeAuthExec",              "KVXAEMountVolumeAuthExec",
-    "KVXAEVerifyRepairFilePermissionsAuthExec", "KVXAERebuildSpotlightVolumeIndexAuthExec",
-    "KVXAEDisableSpotlightVolumeIndexingAuthExec", "KVXAEPrivatizeSpotlightVolumeAuthExec",
-    "KVXAERebuildLaunchServicesDatabaseAuthExec", "KVXAERebuildDyldSharedCacheAuthExec",
-    "KVXAESetNetworkParametersAuthExec",       "KVXAEDisablePreferenceFilesAuthExec",
-    "KVXAERestorePreferenceFilesAuthExec",     "KVXAEUserSystemCleanCachesAuthExec",
-    "KVXAEUserSystemCleanLogsAuthExec",        "KVXAESetSystemStartupModeAuthExec",
-    "KVXAEForceSecureEmptyTrashAuthExec",      "KVXAESetFileVisibilityAuthExec",
-    "KVXAESetPowerManagementSettingsAuthExec", "KVXAECleanLocalizationsAuthExec",
-    "KVXAECleanBinariesAuthExec",              "KVXAERebuildLocateDatabaseAuthExec",
-    "KVXAERebuildWhatisDatabaseAuthExec",      "KVXAEQueryProcessesAuthExec",
-    "KVXAESetSwapVolumeAuthExec",              "KVXAESetLoginWindowPlistAuthExec",
-    "KVXAESetuidrootAuthExec",
-};
 
 class ExecutorSecurity : public ::testing::Test {
 protected:
@@ -92,7 +75,7 @@ TEST_F(ExecutorSecurity, WithoutTheRightEveryOperationIsRefusedAndNothingChanges
     sandbox_.writeFile("/Library/Caches/com.apple.ATS/annex", "x");
     sandbox_.writeFile("/private/tmp/left-by-someone", "x");
     const sandbox::TreeSnapshot before = sandbox::snapshotTree(sandbox_);
-    for (const char* identifier : kIdentifiers) {
+    for (const std::string& identifier : operationIdentifiers()) {
         RunResult r =
             installed_->runAs(kNobody, {}, frame(userForm_, hostileRequest(identifier)));
         EXPECT_EQ(r.out, "Error -60005 authorizing.") << identifier;
