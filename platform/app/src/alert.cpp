@@ -103,9 +103,11 @@ std::unique_ptr<Alert> Alert::alertWithMessageText(const QString& messageText,
     auto alert = std::make_unique<Alert>();
     alert->setMessageText(messageText);
     alert->setInformativeText(informativeText);
-    alert->addButtonWithTitle(defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton);
-    if (!alternateButton.isEmpty()) alert->addButtonWithTitle(alternateButton);
-    if (!otherButton.isEmpty()) alert->addButtonWithTitle(otherButton);
+    // Each button keeps its own code, even when one before it is missing:
+    // "No" as the other button of a two-button alert still answers -1.
+    alert->addButton(defaultButton.isEmpty() ? QStringLiteral("OK") : defaultButton, 0);
+    if (!alternateButton.isEmpty()) alert->addButton(alternateButton, 1);
+    if (!otherButton.isEmpty()) alert->addButton(otherButton, 2);
     return alert;
 }
 
@@ -142,8 +144,19 @@ QPixmap Alert::icon() const {
 
 void Alert::addButtonWithTitle(const QString& title) {
     Window& w = *window_;
-    if (w.buttonCount >= static_cast<int>(w.buttons.size())) return;
-    const int index = w.buttonCount++;
+    int role = 0;
+    while (role < static_cast<int>(w.buttons.size()) && w.buttons[static_cast<size_t>(role)])
+        ++role;
+    addButton(title, role);
+}
+
+void Alert::addButton(const QString& title, int role) {
+    Window& w = *window_;
+    if (role < 0 || role >= static_cast<int>(w.buttons.size()) ||
+        w.buttons[static_cast<size_t>(role)] != nullptr)
+        return;
+    const int index = role;
+    ++w.buttonCount;
     auto* button = new QPushButton(title);
     button->setMinimumWidth(88);
     const int code = kButtonCodes[static_cast<size_t>(index)];
@@ -165,8 +178,8 @@ void Alert::addButtonWithTitle(const QString& title) {
 
 QStringList Alert::buttonTitles() const {
     QStringList titles;
-    for (int i = 0; i < window_->buttonCount; ++i)
-        titles << window_->buttons[static_cast<size_t>(i)]->text();
+    for (QPushButton* button : window_->buttons)
+        if (button != nullptr) titles << button->text();
     return titles;
 }
 

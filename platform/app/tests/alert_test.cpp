@@ -40,6 +40,14 @@ TEST(Alert, ButtonsAnswerOneZeroAndMinusOneWhenRunForReal) {
     }
 }
 
+TEST(Alert, AnOtherButtonWithoutAnAlternateStillAnswersMinusOne) {
+    app::testing::ensureApplication();
+    auto alert = Alert::alertWithMessageText("Message", "Yes", "", "No", "");
+    EXPECT_EQ(alert->buttonTitles(), (QStringList{"Yes", "No"}));
+    pressLater(*alert, "No");
+    EXPECT_EQ(alert->runModal(), Alert::kOtherReturn);
+}
+
 TEST(Alert, DefaultOnTheRightOtherOnTheLeft) {
     app::testing::ensureApplication();
     auto alert = Alert::alertWithMessageText("Message", "", "Cancel", "Other", "");

@@ -65,6 +65,9 @@ class Alert {
     static Responder setResponder(Responder responder);
 
   private:
+    // role: 0 default, 1 alternate, 2 other.
+    void addButton(const QString& title, int role);
+
     struct Window;
     std::unique_ptr<Window> window_;
 };
