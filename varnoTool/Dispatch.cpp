@@ -8,7 +8,9 @@
 #include "operations/CleanCachesLogs.h"
 #include "operations/CleanLocalizations.h"
 #include "operations/DatabaseRebuilds.h"
+#include "operations/Network.h"
 #include "operations/PreferenceFiles.h"
+#include "operations/Processes.h"
 #include "operations/Spotlight.h"
 #include "operations/Swap.h"
 #include "operations/SystemSettings.h"
@@ -36,6 +38,7 @@ const Entry kOperations[] = {
     {"KVXAEPrivatizeSpotlightVolumeAuthExec", privatizeSpotlightVolume},
     {"KVXAERebuildLaunchServicesDatabaseAuthExec", rebuildLaunchServicesDatabase},
     {"KVXAERebuildDyldSharedCacheAuthExec", rebuildDyldSharedCache},
+    {"KVXAESetNetworkParametersAuthExec", setNetworkParameters},
     {"KVXAEDisablePreferenceFilesAuthExec", disablePreferenceFiles},
     {"KVXAERestorePreferenceFilesAuthExec", restorePreferenceFiles},
     {"KVXAEUserSystemCleanCachesAuthExec", userSystemCleanCaches},
@@ -48,6 +51,7 @@ const Entry kOperations[] = {
     {"KVXAECleanBinariesAuthExec", cleanBinaries},
     {"KVXAERebuildLocateDatabaseAuthExec", rebuildLocateDatabase},
     {"KVXAERebuildWhatisDatabaseAuthExec", rebuildWhatisDatabase},
+    {"KVXAEQueryProcessesAuthExec", queryProcesses},
     {"KVXAESetSwapVolumeAuthExec", setSwapVolume},
     {"KVXAESetLoginWindowPlistAuthExec", setLoginWindowPlist},
 };

@@ -148,6 +148,17 @@ void writePagerDaemon(const Root& root) {
               plist::writeXML(plist::Value(d)));
 }
 
+// The kernel's network variables as a fresh system has them, where the
+// platform layer keeps a sandbox's kernel variables.
+void writeKernelVariables(const Root& root) {
+    writeFile(root.real("/private/var/db/kvx-sysctl.conf"),
+              "kern.ipc.maxsockbuf=4194304\n"
+              "net.inet.tcp.sendspace=65536\n"
+              "net.inet.tcp.recvspace=65536\n"
+              "net.inet.tcp.delayed_ack=3\n"
+              "net.inet.tcp.rfc1323=1\n");
+}
+
 // The account database in the platform's flat-file form, which is also the
 // form of the host's own: name:password:uid:gid:gecos:home:shell.
 void writeAccounts(const Root& root, const std::vector<Account>& users) {
@@ -210,6 +221,7 @@ void layOutSystem(const Root& root, const LayoutOptions& options) {
     for (const auto& [target, link] : kRootLinks) makeSymlink(target, root.real(link));
     writeSystemVersion(root, options.systemVersion);
     writePagerDaemon(root);
+    writeKernelVariables(root);
     writeAccounts(root, options.users);
     for (const Account& user : options.users) makeHome(root, user);
     installTools(root, options);

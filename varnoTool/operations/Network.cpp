@@ -1,0 +1,308 @@
+#include "operations/Network.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Protocol.h"
+#include "Utilities.h"
+#include "fs/open.h"
+#include "host/sysctl.h"
+
+namespace {
+
+constexpr const char* kSysctlConf = "/private/etc/sysctl.conf";
+constexpr const char* kFirstHeader =
+    "# The following network optimizations were added by com.kvxlabs.Varno on ";
+constexpr const char* kSecondHeader =
+    "# The following network optimizations were added by com.kvxlabs.Varno2 on ";
+
+constexpr std::int64_t kMinimumBuffer = 16000;
+constexpr std::int64_t kMinimumMaxSocketBuffer = 0x400000;
+// sysctl.conf is a few lines; a file this large is not one to rewrite.
+constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
+
+// The URL access error codes the platform reports for a file it cannot read
+// or write.
+constexpr long kURLUnknownError = -10;
+constexpr long kURLResourceNotFoundError = -12;
+constexpr long kURLResourceAccessViolationError = -13;
+
+struct Parameters {
+    std::int64_t sendSpace;
+    std::int64_t receiveSpace;
+    std::int64_t maxSocketBuffer;
+    std::int32_t delayedAck;
+    std::int32_t rfc1323;
+    bool operator==(const Parameters&) const = default;
+};
+
+// What the system uses when sysctl.conf says nothing.
+Parameters systemDefaults(std::int32_t systemVersion) {
+    return {65536, 65536, systemVersion > 0x105F ? 4194304 : 8388608, 3, 1};
+}
+
+// A number from the request as a signed 64-bit integer (a real is cut to its
+// whole part); `fallback` when the key is absent; nullopt for anything that
+// is no number.
+std::optional<std::int64_t> numberFor(const plist::Dictionary& parameters, const char* key,
+                                      std::int64_t fallback) {
+    auto it = parameters.find(key);
+    if (it == parameters.end()) return fallback;
+    if (std::optional<std::int64_t> integer = it->second.asInteger()) return integer;
+    if (!it->second.isReal()) return std::nullopt;
+    double real = *it->second.asReal();
+    if (!std::isfinite(real) || real < -9.2e18 || real > 9.2e18) return std::nullopt;
+    return static_cast<std::int64_t>(real);
+}
+
+bool booleanFor(const plist::Dictionary& parameters, const char* key, bool fallback) {
+    if (parameters.find(key) == parameters.end()) return fallback;
+    return boolFromConfigAndKey(&parameters, key);
+}
+
+void setVariable(const char* name, std::int64_t value, std::size_t size) {
+    printf("%s = %ld\n", name, static_cast<long>(value));
+    std::int32_t narrow = static_cast<std::int32_t>(value);
+    const void* bytes = size == sizeof narrow ? static_cast<const void*>(&narrow) : &value;
+    int result = host::sysctlbyname(name, nullptr, nullptr, bytes, size);
+    if (result != 0) printf("** Error %ld setting sysctl variable\n", static_cast<long>(result));
+}
+
+// The platform's short date and short time styles: "12/8/26 6:45 PM".
+std::string shortDateAndTime(time_t now) {
+    struct tm local {};
+    if (localtime_r(&now, &local) == nullptr) return "";
+    int hour = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
+    char text[64];
+    snprintf(text, sizeof text, "%d/%d/%02d %d:%02d %s", local.tm_mon + 1, local.tm_mday,
+             (local.tm_year + 1900) % 100, hour, local.tm_min, local.tm_hour < 12 ? "AM" : "PM");
+    return text;
+}
+
+std::string valueLines(const Parameters& p) {
+    const struct {
+        const char* name;
+        std::int64_t value;
+    } lines[] = {
+        {"net.inet.tcp.sendspace", p.sendSpace},    {"net.inet.tcp.recvspace", p.receiveSpace},
+        {"kern.ipc.maxsockbuf", p.maxSocketBuffer}, {"net.inet.tcp.delayed_ack", p.delayedAck},
+        {"net.inet.tcp.rfc1323", p.rfc1323},
+    };
+    std::string out;
+    for (const auto& line : lines) {
+        char text[128];
+        snprintf(text, sizeof text, "%s=%d\n", line.name, static_cast<std::int32_t>(line.value));
+        out += text;
+    }
+    return out;
+}
+
+long urlErrorFor(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return kURLResourceNotFoundError;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return kURLResourceAccessViolationError;
+        default:
+            return kURLUnknownError;
+    }
+}
+
+bool isUTF8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        std::size_t length;
+        std::uint32_t point;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            length = 2, point = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3, point = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4, point = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > s.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            unsigned char next = static_cast<unsigned char>(s[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            point = point << 6 | (next & 0x3F);
+        }
+        if ((length == 3 && point < 0x800) || (length == 4 && point < 0x10000) ||
+            point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+enum class Existing { Missing, Read, Unreadable };
+
+// The file's bytes. A link, a folder or anything but a regular file counts
+// as unreadable: the rewrite would replace it with something else.
+Existing readExisting(int folderFd, const std::string& leaf, std::string* data, int* error) {
+    int fd = openat(folderFd, leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return errno == ENOENT ? Existing::Missing : Existing::Unreadable;
+    }
+    struct stat st {};
+    *error = 0;
+    if (fstat(fd, &st) != 0)
+        *error = errno;
+    else if (!S_ISREG(st.st_mode))
+        *error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    char buffer[65536];
+    while (*error == 0) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) *error = errno;
+        if (n <= 0) break;
+        if (data->size() + static_cast<std::size_t>(n) > kMaxFileSize) *error = EFBIG;
+        data->append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return *error == 0 ? Existing::Read : Existing::Unreadable;
+}
+
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Replaces the file through a synced temporary file renamed over it: the
+// system reads this file at every start, so a crash must leave either the
+// old text or the new one. The file keeps its owner and mode; a new one is
+// root's with mode 0644. 0 or an errno value.
+int replaceFile(int folderFd, const std::string& leaf, const std::string& text) {
+    struct stat old {};
+    bool hadFile = fstatat(folderFd, leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    unsigned char random[6];
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return errno;
+    std::string temp = "." + leaf + ".";
+    for (unsigned char c : random) temp += "0123456789abcdefghijklmnopqrstuvwxyz"[c % 36];
+    int fd =
+        openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    int error = 0;
+    mode_t mode = hadFile ? old.st_mode & 07777 : 0644;
+    if (hadFile && fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) error = errno;
+    if (error == 0 && fchmod(fd, mode) != 0) error = errno;
+    if (error == 0 && !writeAll(fd, text)) error = errno;
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && renameat(folderFd, temp.c_str(), folderFd, leaf.c_str()) != 0) error = errno;
+    if (error != 0) {
+        unlinkat(folderFd, temp.c_str(), 0);
+        return error;
+    }
+    if (fsync(folderFd) != 0) return errno;
+    return 0;
+}
+
+void reportUntouched(const char* why) {
+    printf("***Error: %s %s; it was left as it is so that its contents are not lost.\n",
+           kSysctlConf, why);
+}
+
+}  // namespace
+
+int setNetworkParameters(const plist::Dictionary& parameters) {
+    printf("setNetworkParameters\n");
+    const Parameters defaults = systemDefaults(systemVersionSInt32());
+
+    std::optional<std::int64_t> send = numberFor(parameters, "TCPSendBuffer", defaults.sendSpace);
+    std::optional<std::int64_t> receive =
+        numberFor(parameters, "TCPReceiveBuffer", defaults.receiveSpace);
+    std::optional<std::int64_t> maxBuffer =
+        numberFor(parameters, "MaxSocketBuffer", defaults.maxSocketBuffer);
+    if (!send || !receive || !maxBuffer || *send < kMinimumBuffer || *receive < kMinimumBuffer ||
+        *maxBuffer < kMinimumMaxSocketBuffer) {
+        printf("\t*** Error: Parameter out of allowed range.\n");
+        return 4;
+    }
+    Parameters requested{*send, *receive, *maxBuffer,
+                         booleanFor(parameters, "DelayedAcks", true) ? 3 : 0,
+                         booleanFor(parameters, "RFC1323", true) ? 1 : 0};
+
+    printf("Writing sysctl parameters...");
+    setVariable("kern.ipc.maxsockbuf", requested.maxSocketBuffer, 8);
+    setVariable("net.inet.tcp.sendspace", requested.sendSpace, 8);
+    setVariable("net.inet.tcp.recvspace", requested.receiveSpace, 8);
+    setVariable("net.inet.tcp.delayed_ack", requested.delayedAck, 4);
+    setVariable("net.inet.tcp.rfc1323", requested.rfc1323, 4);
+
+    Delay(1);
+    printf("Saving new parameters to %s...\n", kSysctlConf);
+    std::string lines = valueLines(requested);
+    bool isDefault = requested == defaults;
+
+    std::string leaf;
+    int folderFd = vfs::openParentFolder(kSysctlConf, &leaf);
+    if (folderFd < 0) {
+        printf("***Error %ld writing %s\n", urlErrorFor(errno), kSysctlConf);
+        return 4;
+    }
+    std::string text;
+    int error = 0;
+    switch (readExisting(folderFd, leaf, &text, &error)) {
+        case Existing::Missing:
+            text.clear();
+            break;
+        case Existing::Unreadable:
+            printf(" ** Error %ld getting string data for %s\n", urlErrorFor(error), kSysctlConf);
+            reportUntouched("cannot be read");
+            close(folderFd);
+            return 4;
+        case Existing::Read:
+            if (!isUTF8(text)) {
+                reportUntouched("is not UTF-8 text");
+                close(folderFd);
+                return 4;
+            }
+            break;
+    }
+
+    std::size_t cut = text.find(kFirstHeader);
+    if (cut == std::string::npos) cut = text.find(kSecondHeader);
+    if (cut != std::string::npos) text.erase(cut);
+    if (!isDefault) {
+        text += kSecondHeader;
+        text += shortDateAndTime(time(nullptr));
+        text += '\n';
+        text += lines;
+    }
+
+    error = replaceFile(folderFd, leaf, text);
+    close(folderFd);
+    if (error != 0) {
+        printf("***Error %ld writing %s\n", urlErrorFor(error), kSysctlConf);
+        return 4;
+    }
+    return 0;
+}
