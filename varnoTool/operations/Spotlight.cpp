@@ -119,7 +119,7 @@ int querySpotlightInfo(const plist::Dictionary& parameters) {
                 if (arrayContainsString(&excluded, *mountPoint))
                     volume[kSelfExcludedKey] = plist::Value::boolean(true);
             }
-            volumes.push_back(plist::Value(std::move(volume)));
+            volumes.emplace_back(std::move(volume));
         }
     }
     plist::Dictionary result;

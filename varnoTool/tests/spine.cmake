@@ -12,4 +12,4 @@ add_varno_test(executor_entry_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/entry_test.cpp
   LIBS varnoToolCore varno_executor_harness
   ENV "VARNO_AUTH_FORM=$<TARGET_FILE:varno_auth_form>")
-add_dependencies(executor_entry_test varnoTool)
+add_dependencies(executor_entry_test varnoTool varno_auth_form kvx-authtrampoline)
