@@ -10,8 +10,8 @@ NotificationCenter& NotificationCenter::defaultCenter() {
     return center;
 }
 
-void NotificationCenter::addObserver(const void* observer, const QString& name,
-                                     const void* object, Handler handler) {
+void NotificationCenter::addObserver(const void* observer, const QString& name, const void* object,
+                                     Handler handler) {
     registrations_.push_back({nextId_++, observer, name, object, std::move(handler)});
 }
 
