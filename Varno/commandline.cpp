@@ -14,7 +14,7 @@ namespace varno {
 
 namespace {
 
-const char kMainUsage[] = "usage: Varno [--root DIR] COMMAND [ARGUMENTS]";
+const char* const kMainUsage = CommandLine::kUsage;
 const char kRunUsage[] =
     "usage: Varno run OPERATION [KEY=VALUE ...] [--request FILE] [--debug] [--plist]";
 const char kMainHelp[] = R"(Runs the suite's maintenance operations through its privileged executor.
@@ -22,13 +22,21 @@ const char kMainHelp[] = R"(Runs the suite's maintenance operations through its 
 Commands:
   run OPERATION [KEY=VALUE ...]   run one operation and show its progress
   queue list|show|add|remove|run  keep and run queues of configurations
+  schedule list|add|enable|disable|remove
+                                  run queues on a schedule, through the agent
   install                         install or repair the executor's privileges
   authorize                       write an authorization form for the executor
   status                          where the executor is, and what it runs on
   operations [OPERATION]          the operations and the keys they read
 
+Without a command, as the agent starts it, Varno fetches the agent's waiting
+action (a scheduled queue, the hard-restart queue or the report of a queue
+run before a restart), performs it and has the agent check its schedule
+again.
+
 Options:
   --root DIR   use DIR as the system root (sets VARNO_SYSTEM_ROOT)
+  -DEBUG       tell each step of the work for the agent on standard error
   -h, --help   this text; "Varno COMMAND --help" tells about one command
 )";
 
@@ -86,6 +94,11 @@ int CommandLine::exec() {
     QStringList args = arguments_;
     while (!args.isEmpty() && args.first().startsWith(u'-')) {
         const QString option = args.takeFirst();
+        // The agent passes its debug mode on.
+        if (option == u"-DEBUG") {
+            agentDebug_ = true;
+            continue;
+        }
         if (option == u"-h" || option == u"--help") {
             print(QString::fromLatin1(kMainUsage) + u'\n' + QString::fromLatin1(kMainHelp));
             return 0;
@@ -106,10 +119,11 @@ int CommandLine::exec() {
         // Children (the executor) find the root the same way.
         qputenv("VARNO_SYSTEM_ROOT", QFileInfo(root).absoluteFilePath().toLocal8Bit());
     }
-    if (args.isEmpty()) return usageError(kMainUsage, QStringLiteral("no command given"));
+    if (args.isEmpty()) return agentPeer();
     const QString command = args.takeFirst();
     if (command == u"run") return runCommand(args);
     if (command == u"queue") return queueCommand(args);
+    if (command == u"schedule") return scheduleCommand(args);
     if (command == u"install") return installCommand(args);
     if (command == u"authorize") return authorizeCommand(args);
     if (command == u"status") return statusCommand(args);

@@ -1,7 +1,9 @@
 #pragma once
-// Varno's commands: run, queue, install, authorize, status, operations.
-// Parses the arguments, does the work and returns the exit status; usage
-// errors end with 64 and a usage line on standard error.
+// Varno's commands: run, queue, schedule, install, authorize, status,
+// operations. Parses the arguments, does the work and returns the exit
+// status; usage errors end with 64 and a usage line on standard error.
+// Without a command (as the agent starts it, with or without "-DEBUG"),
+// Varno fetches and performs the agent's waiting action.
 
 #include <QList>
 #include <QString>
@@ -19,6 +21,8 @@ class CommandLine {
     CommandLine(const QStringList& arguments, std::FILE* out, std::FILE* err);
     int exec();
 
+    static constexpr const char* kUsage =
+        "usage: Varno [--root DIR] [-DEBUG] [COMMAND [ARGUMENTS]]";
     static constexpr int kExitUsage = 64;
     static constexpr int kExitUnavailable = 69;
     static constexpr int kExitSoftware = 70;
@@ -30,10 +34,21 @@ class CommandLine {
   private:
     int runCommand(const QStringList& args);
     int queueCommand(const QStringList& args);
+    int scheduleCommand(const QStringList& args);
     int installCommand(const QStringList& args);
     int authorizeCommand(const QStringList& args);
     int statusCommand(const QStringList& args);
     int operationsCommand(const QStringList& args);
+
+    // The agent's peer: fetches the waiting action, acknowledges it, performs
+    // it and has the agent check its schedule again.
+    int agentPeer();
+    int performWaitingAction(const QVariantMap& action);
+    // Runs the named queue of the current user; its exit status as "queue run".
+    int runQueueNamed(const QString& name);
+    // Brings the agent's start at login in line with the preferences.
+    int updateLaunchAgent();
+    void debugLine(const QString& text);
 
     // Runs the requests one after another on one authorization; fills
     // *outcomes. Returns 0 or the exit status of a failure to start at all.
@@ -44,6 +59,7 @@ class CommandLine {
     void printError(const QString& text);
 
     QStringList arguments_;
+    bool agentDebug_ = false;  // "-DEBUG": the agent's peer tells each step
     std::FILE* out_;
     std::FILE* err_;
 };

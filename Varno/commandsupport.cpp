@@ -79,4 +79,10 @@ QueueStore queueStore() {
     return QueueStore(
         UserDefaultsDomain(QLatin1String(kPreferencesDomain), currentUserHomeFolder()));
 }
+
+ScheduleStore scheduleStore() {
+    return ScheduleStore(
+        UserDefaultsDomain(QLatin1String(kPreferencesDomain), currentUserHomeFolder()));
+}
+
 }  // namespace varno

@@ -9,6 +9,7 @@
 
 #include "queuestore.h"
 #include "runoutcome.h"
+#include "schedulestore.h"
 
 namespace varno {
 
@@ -40,7 +41,8 @@ RequestInput buildRequest(const QStringList& positional, const Parsed& parsed);
 // ended it, or 69 when it could not be started.
 int statusOfRun(const RunOutcome& outcome);
 
-// The queues in the preferences domain of the user running Varno.
+// The queues and schedules in the preferences domain of the user running Varno.
 QueueStore queueStore();
+ScheduleStore scheduleStore();
 
 }  // namespace varno

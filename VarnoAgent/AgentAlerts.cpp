@@ -83,3 +83,17 @@ std::unique_ptr<app::Alert> makeLaunchFailedAlert(const QPixmap& icon) {
     alert->setIcon(icon);
     return alert;
 }
+
+std::unique_ptr<app::Alert> makeHardDriveFailingAlert(const QVariant& mediaName,
+                                                      const QVariant& deviceIdentifier,
+                                                      const QPixmap& icon) {
+    auto alert = app::Alert::alertWithMessageText(
+        QStringLiteral("Hard drive failing!"), QStringLiteral("OK"), QString(), QString(),
+        app::format(QStringLiteral("The S.M.A.R.T. status of the device \"%@\" (%@) indicates "
+                                   "that it may be failing! It is recommended that you backup "
+                                   "and replace the device as soon as possible!"),
+                    {mediaName, deviceIdentifier}));
+    alert->setIcon(icon);
+    alert->setWindowTitle(kVarnoTitle);
+    return alert;
+}

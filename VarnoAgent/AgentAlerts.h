@@ -29,3 +29,8 @@ std::unique_ptr<app::Alert> makeDisableAlert(const QVariant& queueName, const QP
 std::unique_ptr<app::Alert> makeRegistrationFailedAlert();
 
 std::unique_ptr<app::Alert> makeLaunchFailedAlert(const QPixmap& icon);
+
+// Warns of a disk whose S.M.A.R.T. status says it may fail.
+std::unique_ptr<app::Alert> makeHardDriveFailingAlert(const QVariant& mediaName,
+                                                      const QVariant& deviceIdentifier,
+                                                      const QPixmap& icon);

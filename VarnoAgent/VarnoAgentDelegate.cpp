@@ -100,6 +100,8 @@ void VarnoAgentDelegate::applicationDidFinishLaunching() {
     app::NSLog(QStringLiteral("Hello from VarnoAgent!"));
     registerServer();
     if (terminating_) return;
+    // A startup prompt leaves the rest of the session to the main application.
+    if (checkNewSession() && startupExecutionCheck()) return;
     startScheduleCheckTimer();
 }
 

@@ -73,6 +73,25 @@ class VarnoAgentDelegate : public QObject, public CountdownAlertDelegate {
     QVariantMap waitingActionFromAction(int action, const QVariant& contextInfo) const;
     void waitingActionReceived();
 
+    // Checks at the start of a new login session.
+    // True when it handed an action to the main application.
+    bool startupExecutionCheck();
+    // True (and the session's start recorded) when this is a new session.
+    bool checkNewSession();
+    // The time of the newest restart record of `last`.
+    std::optional<QDateTime> currentSessionStart() const;
+    // The output of "/usr/bin/last"; nullopt when it fails.
+    std::optional<QString> last() const;
+    // True when the newest restart was not preceded by a shutdown.
+    bool systemHardRestarted() const;
+    // One warning per failing disk; returns when every warning is dismissed.
+    void checkAndAlertSMARTStatus();
+    // The information dictionaries of the failing whole disks, in disk order.
+    QList<QVariantMap> failingDevices() const;
+    // The dictionary of a property list that the disk utility printed; empty
+    // when it printed none.
+    QVariantMap diskUtilInfoByParsingInfoString(const QString& infoString) const;
+
     // Where the agent lives and what it runs on. The defaults are the real
     // ones; tests replace them.
     void setBusConnection(const QDBusConnection& connection);

@@ -93,7 +93,6 @@ class VarnoProgram : public ::testing::Test {
 
 TEST_F(VarnoProgram, BadArgumentsEndWith64AndAUsageLine) {
     const std::vector<std::vector<std::string>> cases = {
-        {},
         {"frobnicate"},
         {"--bogus", "status"},
         {"run"},

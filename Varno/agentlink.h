@@ -1,0 +1,63 @@
+#pragma once
+// Varno's side of the link with the agent on the session bus: Varno serves
+// "com.kvxlabs.Varno2" (the agent only looks the name up), looks up the
+// agent's root object "com.kvxlabs.Varno2.agent" and calls it.
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+#include <memory>
+#include <optional>
+
+class QDBusAbstractInterface;
+
+namespace varno {
+
+inline constexpr const char* kVarnoServerName = "com.kvxlabs.Varno2";
+inline constexpr const char* kAgentServerName = "com.kvxlabs.Varno2.agent";
+inline constexpr const char* kAgentInterface = "com.kvxlabs.Varno2.agent";
+
+// The waiting action's keys and codes, as the agent stores them.
+inline constexpr const char* kActionKey = "KVXActionWaitingAgentActionKey";
+inline constexpr const char* kContextInfoKey = "KVXContextInfoWaitingAgentActionKey";
+enum WaitingAction : int {
+    kAutorestartedReportAction = 0,
+    kHardRestartQueueAction = 1,
+    kScheduledQueueAction = 2,
+};
+
+class AgentLink {
+  public:
+    explicit AgentLink(QDBusConnection connection);
+    ~AgentLink();
+    AgentLink(const AgentLink&) = delete;
+    AgentLink& operator=(const AgentLink&) = delete;
+
+    // Takes "com.kvxlabs.Varno2"; false when it has an owner (another Varno
+    // serves the agent) or there is no bus.
+    bool registerServer(QString* error);
+    // Looks up the agent; false when it is not on the bus.
+    bool connectToAgent(QString* error);
+
+    // The waiting action: an empty dictionary when none waits; nullopt (with
+    // *error) when the call fails or the answer is no dictionary.
+    std::optional<QVariantMap> waitingAction(QString* error);
+    bool waitingActionReceived(QString* error);
+    bool startScheduleCheckTimer(QString* error);
+
+    // Milliseconds a call may take (the agent answers from its event loop).
+    void setCallTimeout(int milliseconds) { timeout_ = milliseconds; }
+
+  private:
+    std::optional<QDBusMessage> call(const char* member, QString* error);
+
+    QDBusConnection connection_;
+    QObject root_;
+    bool serving_ = false;
+    std::unique_ptr<QDBusAbstractInterface> agent_;
+    int timeout_ = 30000;
+};
+
+}  // namespace varno

@@ -1,0 +1,115 @@
+#pragma once
+// Schedule configurations, kept in the preferences domain "com.kvxlabs.Varno2"
+// where the agent reads them:
+//
+//   Configurations  dictionary
+//     Schedule      array of schedule configurations:
+//       ConfigurationName  string, the configuration's identity
+//       QueueName          string, the queue (of "Queues") to run
+//       Enabled            boolean
+//       NextExecution      date
+//       Interval           integer code (timeIntervalForScheduleInterval)
+//   AutomaticExecution  dictionary: HardRestartQueueEnabled,
+//                       SMARTStatusMonitorEnabled, HardRestartQueueName
+//   AutorestartedQueueConfig  the report of a queue run before a restart
+//
+// Entries are read the way the agent reads them: a boolean is a true boolean
+// or a non-zero number, anything of the wrong type counts as absent. Every
+// change reads the whole domain afresh and writes it back whole; a domain
+// that cannot be read, or whose "Configurations" or "Schedule" is of the
+// wrong type, is never written.
+
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+#include <optional>
+
+#include "userdefaultsdomain.h"
+
+namespace varno {
+
+namespace schedulekeys {
+inline constexpr const char* kConfigurations = "Configurations";
+inline constexpr const char* kSchedule = "Schedule";
+inline constexpr const char* kConfigurationName = "ConfigurationName";
+inline constexpr const char* kQueueName = "QueueName";
+inline constexpr const char* kEnabled = "Enabled";
+inline constexpr const char* kNextExecution = "NextExecution";
+inline constexpr const char* kInterval = "Interval";
+inline constexpr const char* kAutomaticExecution = "AutomaticExecution";
+inline constexpr const char* kHardRestartQueueEnabled = "HardRestartQueueEnabled";
+inline constexpr const char* kSMARTStatusMonitorEnabled = "SMARTStatusMonitorEnabled";
+inline constexpr const char* kAutorestartedQueueConfig = "AutorestartedQueueConfig";
+}  // namespace schedulekeys
+
+// Seconds of an interval code: 0 and 1 a day, 2 a week, 3 two weeks, 4 30
+// days, 5 61 days; 0 for any other code (no repetition).
+double timeIntervalForScheduleInterval(int code);
+
+// The first date later than now that `next` reaches in whole intervals;
+// `next` itself when it is later than now already. nullopt for an interval
+// of no length, which never reaches the future.
+std::optional<QDateTime> advancedExecution(const QDateTime& next, double intervalSeconds,
+                                           const QDateTime& now);
+
+// "2026-12-24 03:00:00 UTC".
+QString scheduleDateText(const QDateTime& date);
+
+// Typed reading of one configuration (a wrong type counts as absent).
+bool preferenceBoolean(const QVariant& value);
+QString configurationName(const QVariant& configuration);
+QString scheduledQueueName(const QVariant& configuration);
+bool isScheduleEnabled(const QVariant& configuration);
+std::optional<QDateTime> nextExecution(const QVariant& configuration);
+// 0 (as for a missing number) when it is no number; -1 beyond an int.
+int intervalCode(const QVariant& configuration);
+
+// What advancing a configuration after its run did.
+enum class AdvanceResult {
+    Advanced,       // "NextExecution" moved to the first future date
+    AlreadyFuture,  // someone moved it already: left alone
+    Disabled,       // no repetition (unknown code): the schedule is disabled
+    NotFound,       // no configuration of that name: nothing written
+};
+
+class ScheduleStore {
+  public:
+    explicit ScheduleStore(UserDefaultsDomain domain);
+
+    const UserDefaultsDomain& domain() const { return domain_; }
+
+    // The whole domain; nullopt (with *error) when it cannot be read.
+    std::optional<QVariantMap> read(QString* error) const;
+    // "Configurations" -> "Schedule"; empty when missing.
+    std::optional<QVariantList> schedules(QString* error) const;
+
+    // Appends a configuration; refuses a name in use.
+    bool add(const QVariantMap& configuration, QString* error);
+    bool setEnabled(const QString& name, bool enabled, QString* error);
+    bool remove(const QString& name, QString* error);
+
+    // After the configuration's queue ran: moves its "NextExecution" on by
+    // its interval to the first date after now.
+    std::optional<AdvanceResult> advanceAfterRun(const QString& name, const QDateTime& now,
+                                                 QString* error);
+    // Removes "AutorestartedQueueConfig" (nothing is written when it is absent).
+    bool removeAutorestartedReport(QString* error);
+
+  private:
+    // Reads the domain and its schedule array for a change.
+    bool loadForChange(QVariantMap* all, QVariantList* schedule, QString* error) const;
+    bool store(QVariantMap all, const QVariantList& schedule, QString* error) const;
+    // Index of the first configuration named so, or -1.
+    static int indexOf(const QVariantList& schedule, const QString& name);
+
+    UserDefaultsDomain domain_;
+};
+
+// Whether anything needs the agent at login: an enabled schedule, the
+// hard-restart check or the S.M.A.R.T. check.
+bool anyScheduleEnabled(const QVariantMap& domain);
+bool startupChecksEnabled(const QVariantMap& domain);
+
+}  // namespace varno
