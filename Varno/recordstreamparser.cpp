@@ -158,7 +158,8 @@ RecordStreamParser::Prolog RecordStreamParser::checkProlog(std::size_t& bodyStar
 
     if (startsWith(kDeclaration) == 1) {
         std::size_t end = all.find(kDeclarationEnd, i);
-        if (end == std::string_view::npos || end > limit) return Prolog::NotPlist;
+        if (end == std::string_view::npos) return n > limit ? Prolog::NotPlist : short_;
+        if (end > limit) return Prolog::NotPlist;
         i = end + kDeclarationEnd.size();
         skipSpace();
     }
@@ -181,6 +182,8 @@ RecordStreamParser::Prolog RecordStreamParser::checkProlog(std::size_t& bodyStar
     if (buf_[afterName] != '>' && !isSpace(buf_[afterName])) return Prolog::NotPlist;
     std::size_t tagEnd = all.find('>', afterName);
     if (tagEnd == std::string_view::npos) return n > limit ? Prolog::NotPlist : short_;
+    // Judged the same whether the rest came in this read or a later one.
+    if (tagEnd > limit) return Prolog::NotPlist;
     if (buf_[tagEnd - 1] == '/') return Prolog::NotPlist;  // an empty plist is no document
     bodyStart = tagEnd + 1;
     return Prolog::Plist;

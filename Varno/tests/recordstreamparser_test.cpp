@@ -113,6 +113,16 @@ TEST(RecordStreamParser, SameItemsWhateverTheReadSizes) {
     }
 }
 
+// A plist start tag that closes beyond the prolog's reach is no document,
+// whether the stream arrives whole or in small pieces.
+TEST(RecordStreamParser, OverlongStartTagIsTextWhateverTheReadSizes) {
+    const std::string stream = "<?xml version=\"1.0\"?>\n<plist version=\"" +
+                               std::string(1100, '6') + "\">\n<dict/>\n</plist>\n";
+    const std::vector<Item> whole = parse(stream);
+    for (std::size_t n : {1, 3, 64}) EXPECT_EQ(parse(stream, {n}), whole) << "pieces of " << n;
+    for (const Item& item : whole) EXPECT_NE(item.kind, Kind::Record);
+}
+
 TEST(RecordStreamParser, StreamEndingInsideARecordIsReportedTruncated) {
     std::string full = record("KVXAECleanBinariesAuthExec");
     std::string cut = "\tStripping\n" + full.substr(0, full.size() - 20);
