@@ -1,8 +1,12 @@
 // The schedule: which configurations are due, the countdown before one runs,
 // postponing and disabling, and handing the queue to the main application.
 #include <QDateTimeEdit>
+#include <QDialog>
+#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
+#include <string_view>
 
 #include "AgentAlerts.h"
 #include "AgentDebug.h"
@@ -12,6 +16,18 @@
 #include "app/application.h"
 #include "app/log.h"
 #include "app/userdefaults.h"
+#include "host/root.h"
+
+namespace {
+
+// The demo answers the countdown without a hand on the mouse. Only a sandbox
+// root honours it: on a real machine nothing but the user starts a queue early.
+bool countdownAnsweredWithStartNow() {
+    const char* answer = std::getenv("VARNO_AGENT_COUNTDOWN_ANSWER");
+    return answer != nullptr && std::string_view(answer) == "start-now" && host::isSandboxed();
+}
+
+}  // namespace
 
 std::weak_ordering nextExecutionSort(const QVariant& first, const QVariant& second, void*) {
     const std::optional<QDateTime> a = schedule::nextExecution(first);
@@ -109,6 +125,13 @@ void VarnoAgentDelegate::checkSchedule(QTimer* timer) {
     app::beep();
     app::activateIgnoringOtherApps();
     alert->restartTimerAndShowWindow();
+    if (countdownAnsweredWithStartNow()) {
+        DLog("Answering the countdown with Start Now");
+        // Once the window is up, and only if it still waits for an answer.
+        QTimer::singleShot(0, alert, [alert] {
+            if (alert->window()->isVisible()) alert->firstButton()->click();
+        });
+    }
 }
 
 void VarnoAgentDelegate::countdownWindowDidCloseWithReturnCode(qint64 returnCode) {

@@ -90,6 +90,32 @@ TEST_F(ScheduleTest, DueMeansNotLaterThanNow) {
     }
 }
 
+TEST_F(ScheduleTest, OnASandboxOnlyStartNowInTheEnvironmentAnswersTheCountdownAtOnce) {
+    // The one that answers comes last: the log counts over all cases.
+    const std::pair<const char*, bool> cases[] = {
+        {"Start Now", false}, {"postpone", false}, {"", false}, {"start-now", true}};
+    for (const auto& [answer, answered] : cases) {
+        delegate_ = makeDelegate(connection_);
+        // Steps of a second: here the countdown cannot run out by itself.
+        delegate_->setCountdownTickInterval(1000);
+        writeDomain(domainWithSchedule({configuration("c", "Q", true, kNow.addSecs(-60))}));
+        ASSERT_EQ(setenv("VARNO_AGENT_COUNTDOWN_ANSWER", answer, 1), 0);
+        delegate_->startScheduleCheckTimer();
+        const bool handedOver =
+            app::testing::waitUntil([&] { return delegate_->waitingAction().has_value(); }, 500);
+        unsetenv("VARNO_AGENT_COUNTDOWN_ANSWER");
+        EXPECT_EQ(handedOver, answered) << answer;
+        EXPECT_EQ(countingDown(), !answered) << answer;
+        EXPECT_EQ(log_.countEndingWith("countdownWindowDidCloseWithReturnCode: 1"),
+                  answered ? 1 : 0)
+            << answer;
+        if (answered) {
+            EXPECT_EQ(delegate_->waitingAction()->value(KVXActionWaitingAgentActionKey).toInt(), 2);
+            EXPECT_EQ(launches(1), QStringList{"1:-DEBUG"});
+        }
+    }
+}
+
 TEST_F(ScheduleTest, ADisabledPastConfigurationIsNeverCountedDown) {
     writeDomain(domainWithSchedule({configuration("old", "Old", false, kNow.addDays(-3)),
                                     configuration("new", "New", true, kNow.addDays(1))}));
