@@ -27,6 +27,7 @@ Commands:
   install                         install or repair the executor's privileges
   authorize                       write an authorization form for the executor
   status                          where the executor is, and what it runs on
+  status --disks                  the disks and volumes, with their sizes
   operations [OPERATION]          the operations and the keys they read
 
 Without a command, as the agent starts it, Varno fetches the agent's waiting

@@ -1,7 +1,8 @@
 #pragma once
-// Varno's commands: run, queue, schedule, install, authorize, status,
-// operations. Parses the arguments, does the work and returns the exit
-// status; usage errors end with 64 and a usage line on standard error.
+// Varno's commands: run, queue, schedule, install, authorize, status (also
+// of the disks), operations. Parses the arguments, does the work and returns
+// the exit status; usage errors end with 64 and a usage line on standard
+// error.
 // Without a command (as the agent starts it, with or without "-DEBUG"),
 // Varno fetches and performs the agent's waiting action.
 
@@ -38,6 +39,8 @@ class CommandLine {
     int installCommand(const QStringList& args);
     int authorizeCommand(const QStringList& args);
     int statusCommand(const QStringList& args);
+    // "status --disks": the disks and volumes of the disk information cache.
+    int disksCommand(const QStringList& args);
     int operationsCommand(const QStringList& args);
 
     // The agent's peer: fetches the waiting action, acknowledges it, performs

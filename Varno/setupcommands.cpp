@@ -18,7 +18,7 @@ namespace {
 
 const char kInstallUsage[] = "usage: Varno install";
 const char kAuthorizeUsage[] = "usage: Varno authorize > FILE";
-const char kStatusUsage[] = "usage: Varno status";
+const char kStatusUsage[] = "usage: Varno status [--disks [--timeout SECONDS]]";
 const char kOperationsUsage[] = "usage: Varno operations [OPERATION]";
 const char kInstallHelp[] =
     R"(Sends the executor the request "KVXAESetuidrootAuthExec", which makes it
@@ -34,6 +34,10 @@ executor themselves. The form is good for the user who made it only.
 const char kStatusHelp[] =
     R"(Tells where the executor is, whether it is set-user-ID root, the system
 root in use and the system version found there.
+
+With --disks, lists instead the disks and volumes the disk utility
+describes: device, media or volume name, mount point and size. It waits up
+to --timeout seconds (30) for the descriptions.
 )";
 
 const char* keyTypeName(KeyType type) {
@@ -147,6 +151,8 @@ int CommandLine::authorizeCommand(const QStringList& args) {
 }
 
 int CommandLine::statusCommand(const QStringList& args) {
+    for (const QString& arg : args)
+        if (arg == u"--disks" || arg == u"-disks") return disksCommand(args);
     QString error;
     auto parsed = parseArguments(args, false, false, &error);
     if (!parsed) return usageError(kStatusUsage, error);
