@@ -32,6 +32,22 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
+// Under AddressSanitizer every instrumented program needs its runtime first
+// in the library list and a vast address space: a preloaded library or an
+// address-space limit stops it before our code runs. Those two checks are
+// made by the plain build; the sanitizer build runs the rest.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 // Every identifier the dispatcher knows, each with keys that would make its
 // operation change something.
 plist::Dictionary hostileRequest(const std::string& identifier) {
@@ -183,8 +199,7 @@ TEST_F(ExecutorSecurity, TheCallersEnvironmentDescriptorsAndUmaskDoNotReachTheRo
     o.uid = kNobody;
     o.groups = {adminGroup()};
     o.input = input;
-    o.env = {{"LD_PRELOAD", std::getenv("VARNO_ENV_MARKER")},
-             {"LD_LIBRARY_PATH", attacker.path()},
+    o.env = {{"LD_LIBRARY_PATH", attacker.path()},
              {"GCONV_PATH", attacker.path()},
              {"PATH", attacker.path() + ":/usr/bin:/bin"},
              {"IFS", "/"},
@@ -196,6 +211,7 @@ TEST_F(ExecutorSecurity, TheCallersEnvironmentDescriptorsAndUmaskDoNotReachTheRo
              {"LANG", "de_DE.UTF-8"},
              {"LC_ALL", "de_DE.UTF-8"},
              {"LC_NUMERIC", "de_DE.UTF-8"}};
+    if (!kAddressSanitizer) o.env["LD_PRELOAD"] = std::getenv("VARNO_ENV_MARKER");
     RunResult hostile = host::testing::run(o);
     EXPECT_EQ(hostile.exitStatus, 0) << hostile.out << hostile.err;
     EXPECT_EQ(hostile.out, plain.out);
@@ -348,7 +364,7 @@ Measured runBounded(const std::string& inputFile) {
         int null = open("/dev/null", O_WRONLY);
         struct rlimit limit {1ul << 30, 1ul << 30};
         if (in < 0 || null < 0 || dup2(in, 0) < 0 || dup2(null, 1) < 0 ||
-            setrlimit(RLIMIT_AS, &limit) != 0)
+            (!kAddressSanitizer && setrlimit(RLIMIT_AS, &limit) != 0))
             _exit(120);
         execl(tool.c_str(), tool.c_str(), static_cast<char*>(nullptr));
         _exit(121);
@@ -418,7 +434,9 @@ TEST_F(ExecutorSecurity, HostileDocumentsAreRefusedWithinBoundedMemoryAndTime) {
                 << c.name << ": " << m.status;
         EXPECT_LT(m.seconds, 20.0) << c.name;
         // The document, its parsed copy and working space: never more.
-        EXPECT_LT(m.peakKiB, 4 * 64 * 1024) << c.name;
+        if (!kAddressSanitizer) {
+            EXPECT_LT(m.peakKiB, 4 * 64 * 1024) << c.name;
+        }
     }
 }
 
