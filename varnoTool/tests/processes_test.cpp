@@ -378,9 +378,12 @@ TEST_F(Query, DescribesEveryProcessButTheExecutor) {
     EXPECT_EQ(byPID[threads.pid()].at("ThreadCount"), plist::Value::integer(4));
     // The share the busy child really had, on the scale of one processor; a
     // machine that leaves it a processor sees more than half of one.
+    // Readings taken just before and after bracket it, give or take what a
+    // loaded machine (a sanitizer build, tests side by side) does to a few
+    // clock ticks of a young process.
     double busyShare = *byPID[busy.pid()].at("PercentCPU").asReal();
-    EXPECT_GE(busyShare, std::min(busyBefore, busyAfter) - 0.02);
-    EXPECT_LE(busyShare, std::max(busyBefore, busyAfter) + 0.02);
+    EXPECT_GE(busyShare, std::min(busyBefore, busyAfter) - 0.1);
+    EXPECT_LE(busyShare, std::max(busyBefore, busyAfter) + 0.1);
     if (busyBefore > 0.55) {
         EXPECT_GT(busyShare, 0.5);
     }
