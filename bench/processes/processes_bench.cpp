@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../table.h"
 #include "auth/authorization.h"
 #include "plist/plist.h"
 
@@ -144,6 +145,8 @@ int main(int argc, char** argv) {
     printf("  varnoTool KVXAEQueryProcessesAuthExec  median %.1f ms\n", median(tool) * 1e3);
     printf("  ps -eo %s  median %.1f ms\n", kPsColumns, median(peer) * 1e3);
     printf("  ratio (median of rounds)  %.2f\n", median(ratios));
+    bench::tableRow("process query (queryProcesses)", "ps -eo ...", median(tool), median(peer),
+                    median(ratios), bench::peakKiB(RUSAGE_CHILDREN));
 
     for (pid_t pid : sleepers) kill(pid, SIGKILL);
     for (pid_t pid : sleepers) waitpid(pid, nullptr, 0);
