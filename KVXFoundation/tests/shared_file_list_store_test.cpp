@@ -12,7 +12,9 @@
 
 #include "KVXFoundation/LSSharedFileList.h"
 #include "autostart.h"
+#include "host/faults.h"
 #include "host/testing.h"
+#include "liststore.h"
 
 namespace {
 
@@ -128,6 +130,55 @@ TEST(SharedFileListStore, ListItCannotReadIsNeverWrittenOver) {
     EXPECT_NE(lsfl::LSSharedFileListRemoveAllItems(*list), vfs::noErr);
     EXPECT_NE(lsfl::LSSharedFileListItemRemove(*list, LSSharedFileListItem{1, a}), vfs::noErr);
     EXPECT_EQ(*home.root.readFile(kStore), "not a property list");
+}
+
+// Other programs read the list file at any moment: a full disk or a writer
+// killed midway leaves the old list or the new one, whole.
+TEST(SharedFileListStore, AFullDiskKeepsTheListAsItWas) {
+    if (!host::testing::runningAsRoot()) GTEST_SKIP() << "mounting a small disk needs root";
+    Home home;
+    const std::string first = home.file("first");
+    auto list = lsfl::LSSharedFileListCreate(kList);
+    ASSERT_TRUE(lsfl::LSSharedFileListInsertItemURL(*list, first));
+    const std::string folder = home.root.real("/Users/tester/Library/Preferences");
+    const int status = host::testing::withFullDisk(folder, 1024, [&] {
+        std::vector<std::string> stored{first};
+        // Long paths: the list outgrows what is left after a few entries.
+        for (int i = 0; i < 60; ++i) {
+            const std::string path = home.file(std::string(200, 'p') + std::to_string(i));
+            if (!lsfl::LSSharedFileListInsertItemURL(*list, path)) break;
+            stored.push_back(path);
+        }
+        if (stored.size() == 61) return 1;  // it never filled up
+        if (paths(*list) != stored) return 2;
+        if (host::testing::namesIn(folder) !=
+            std::vector<std::string>{".filler", "com.example.RecentThings.plist"})
+            return 3;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST(SharedFileListStore, AKilledWriterLeavesOneWholeList) {
+    Home home;
+    lsfl::detail::StoredList a, b;
+    for (std::uint32_t i = 1; i <= 3000; ++i)
+        (i <= 2000 ? b : a).items.push_back({i, "/Users/tester/item" + std::to_string(i)});
+    a.nextUniqueID = 3001;
+    b.nextUniqueID = 2001;
+    ASSERT_EQ(lsfl::detail::writeStore(kHome, kList, a), 0);
+    const host::testing::KillReport report = host::testing::killWhileWriting(
+        40, std::chrono::microseconds(40000),
+        [&](int i) { lsfl::detail::writeStore(kHome, kList, i % 2 ? a : b); },
+        [&]() -> std::string {
+            auto read = lsfl::detail::readStore(kHome, kList);
+            if (!read) return "the list cannot be read";
+            if (read->items == a.items && read->nextUniqueID == a.nextUniqueID) return "";
+            if (read->items == b.items && read->nextUniqueID == b.nextUniqueID) return "";
+            return "a list of " + std::to_string(read->items.size()) + " entries";
+        });
+    EXPECT_EQ(report.killed, 40);
+    EXPECT_TRUE(report.failures.empty()) << report.failures.front();
 }
 
 TEST(SharedFileListStore, EntriesStandForFilesThatExist) {

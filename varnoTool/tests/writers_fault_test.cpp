@@ -1,72 +1,33 @@
 // Files other programs depend on (launch daemons, the login window and power
-// settings, the Spotlight exclusion list) are rewritten whole. A full disk or
+// settings, the Spotlight exclusion list, the kernel settings) are rewritten
+// whole. A full disk or
 // a writer killed at any moment must leave the old file or the new one, never
 // a cut or missing one.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <signal.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <random>
-#include <thread>
+#include <cstdio>
 
 #include "Utilities.h"
+#include "host/faults.h"
 #include "host/spotlight.h"
+#include "host/sysctl.h"
 #include "host/testing.h"
+#include "operations/Network.h"
 
 namespace {
 
+using host::testing::KillReport;
+using host::testing::namesIn;
 using host::testing::SandboxRoot;
+using host::testing::withFullDisk;
 
 plist::Dictionary dictionaryOf(char fill, std::size_t entries) {
     plist::Dictionary d;
     for (std::size_t i = 0; i < entries; ++i)
         d["key" + std::to_string(i)] = plist::Value(std::string(100, fill));
     return d;
-}
-
-std::vector<std::string> filesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Runs fn in a child with a private mount table in which `folder` is a tiny
-// file system with only `freeBytes` left; the child's exit status is fn's.
-int withFullDisk(const std::string& folder, std::size_t freeBytes, const std::function<int()>& fn) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-            _exit(100);
-        // Keep what is there: copy it onto the small file system.
-        std::filesystem::path saved = folder + ".saved";
-        std::filesystem::copy(folder, saved, std::filesystem::copy_options::recursive);
-        if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=256k") != 0) _exit(101);
-        std::filesystem::copy(saved, folder, std::filesystem::copy_options::recursive);
-        // Fill it up to the last few bytes.
-        std::ofstream filler(folder + "/.filler", std::ios::binary);
-        std::string block(4096, 'x');
-        while (filler.write(block.data(), block.size())) filler.flush();
-        filler.close();
-        std::error_code ec;
-        std::filesystem::resize_file(folder + "/.filler",
-                                     std::filesystem::file_size(folder + "/.filler") - freeBytes,
-                                     ec);
-        int status = fn();
-        std::filesystem::remove(folder + "/.filler", ec);
-        _exit(status);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 class Writers : public ::testing::Test {
@@ -88,7 +49,7 @@ TEST_F(Writers, AFullDiskLeavesTheOldPropertyListWhole) {
         if (writeDictionaryToPath(&bigger, path)) return 1;  // it cannot fit
         auto now = dictionaryAtPath(path);
         if (!now || *now != before) return 2;
-        std::vector<std::string> names = filesIn(folder);
+        std::vector<std::string> names = namesIn(folder);
         // Nothing but the old file and the filler: no half-written temporary.
         if (names != std::vector<std::string>{".filler", "com.apple.loginwindow.plist"}) return 3;
         return 0;
@@ -119,24 +80,106 @@ TEST_F(Writers, AWriterKilledAtAnyMomentLeavesOneWholeVersion) {
     root_.mkdirs("/Library/LaunchDaemons");
     const plist::Dictionary a = dictionaryOf('a', 3000), b = dictionaryOf('b', 2000);
     ASSERT_TRUE(writeDictionaryToPath(&a, path));
-    std::mt19937 random(42);
-    int kills = 0;
-    for (int round = 0; round < 60; ++round) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            for (int i = 0;; ++i) writeDictionaryToPath(i % 2 ? &a : &b, path);
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-        kill(pid, SIGKILL);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        kills += WIFSIGNALED(status);
-        auto now = dictionaryAtPath(path);
-        ASSERT_TRUE(now.has_value()) << "round " << round;
-        EXPECT_TRUE(*now == a || *now == b) << "round " << round;
-    }
-    EXPECT_EQ(kills, 60);
+    KillReport report = host::testing::killWhileWriting(
+        60, std::chrono::microseconds(20000),
+        [&](int i) { writeDictionaryToPath(i % 2 ? &a : &b, path); },
+        [&]() -> std::string {
+            auto now = dictionaryAtPath(path);
+            if (!now) return "unreadable";
+            return *now == a || *now == b ? "" : "neither version";
+        });
+    EXPECT_EQ(report.killed, 60);
+    EXPECT_TRUE(report.failures.empty()) << report.failures.front();
     // Temporaries of killed writers may remain beside it; the file itself is whole.
+}
+
+// The kernel settings file: the system reads it at every start.
+class SysctlConf : public Writers {
+protected:
+    void SetUp() override {
+        Writers::SetUp();
+        if (IsSkipped()) return;
+        unsetenv("TZ");
+        tzset();
+        root_.writeFile("/System/Library/CoreServices/SystemVersion.plist",
+                        plist::writeXML(plist::Value(plist::Dictionary{
+                            {"ProductVersion", plist::Value(std::string("10.6.8"))}})));
+        root_.writeFile(host::kKernelVariablesFile,
+                        "kern.ipc.maxsockbuf=1\nnet.inet.tcp.sendspace=1\n"
+                        "net.inet.tcp.recvspace=1\nnet.inet.tcp.delayed_ack=1\n"
+                        "net.inet.tcp.rfc1323=1\n");
+        // A long file of the administrator's own settings that must survive.
+        for (int i = 0; i < 3000; ++i)
+            own_ += "# setting " + std::to_string(i) + " kept by the administrator\n";
+        root_.writeFile(kConf, own_);
+    }
+
+    static plist::Dictionary requestWith(std::int64_t send) {
+        return plist::Dictionary{{"TCPSendBuffer", plist::Value::integer(send)},
+                                 {"TCPReceiveBuffer", plist::Value::integer(65536)},
+                                 {"MaxSocketBuffer", plist::Value::integer(4194304)}};
+    }
+    // "" when the file is the administrator's text followed by one whole
+    // block for one of the two requests.
+    std::string problemWithConf(const std::string& text) const {
+        if (text.compare(0, own_.size(), own_) != 0) return "the administrator's lines are cut";
+        const std::string block = text.substr(own_.size());
+        if (block.find("# The following network optimizations were added by") != 0)
+            return "no block: " + block.substr(0, 80);
+        const std::string tail = block.substr(block.find('\n') + 1);
+        for (const char* send : {"131072", "262144"}) {
+            if (tail == std::string("net.inet.tcp.sendspace=") + send +
+                            "\nnet.inet.tcp.recvspace=65536\nkern.ipc.maxsockbuf=4194304\n"
+                            "net.inet.tcp.delayed_ack=3\nnet.inet.tcp.rfc1323=1\n")
+                return "";
+        }
+        return "a cut block: " + tail;
+    }
+
+    static constexpr const char* kConf = "/private/etc/sysctl.conf";
+    std::string own_;
+};
+
+TEST_F(SysctlConf, AFullDiskLeavesTheFileAsItWasAndIsReported) {
+    const std::string folder = root_.real("/private/etc");
+    int status = withFullDisk(folder, 4096, [&] {
+        if (!freopen("/dev/null", "w", stdout)) return 9;
+        // The file is about 130 KiB: its new version cannot fit beside it.
+        if (setNetworkParameters(requestWith(131072)) != 4) return 1;
+        if (root_.readFile(kConf) != own_) return 2;
+        if (namesIn(folder) != std::vector<std::string>{".filler", "sysctl.conf"}) return 3;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(SysctlConf, AWriterKilledAtAnyMomentLeavesOneWholeVersion) {
+    ASSERT_EQ(setNetworkParameters(requestWith(131072)), 0);
+    ASSERT_EQ(problemWithConf(*root_.readFile(kConf)), "");
+    // The sandbox's kernel variables are a rewritten file too.
+    const std::string variablesA = *root_.readFile(host::kKernelVariablesFile);
+    std::string variablesB = variablesA;
+    const std::size_t at = variablesB.find("sendspace=131072");
+    ASSERT_NE(at, std::string::npos) << variablesA;
+    variablesB.replace(at, 16, "sendspace=262144");
+    KillReport report = host::testing::killWhileWriting(
+        40, std::chrono::microseconds(60000),
+        [&](int i) {
+            if (i == 0 && !freopen("/dev/null", "w", stdout)) _exit(9);
+            setNetworkParameters(requestWith(i % 2 ? 131072 : 262144));
+        },
+        [&]() -> std::string {
+            std::optional<std::string> text = root_.readFile(kConf);
+            if (!text) return "sysctl.conf is missing";
+            std::string problem = problemWithConf(*text);
+            if (!problem.empty()) return problem;
+            std::optional<std::string> variables = root_.readFile(host::kKernelVariablesFile);
+            if (variables != variablesA && variables != variablesB)
+                return "the variables file is " + variables.value_or("missing");
+            return "";
+        });
+    EXPECT_EQ(report.killed, 40);
+    EXPECT_TRUE(report.failures.empty()) << report.failures.front();
 }
 
 }  // namespace
