@@ -15,8 +15,7 @@ constexpr const char* kPreferences = "/Users/tester/Library/Preferences";
 
 QVariantMap dictionaryOf(QChar fill, int entries) {
     QVariantMap d;
-    for (int i = 0; i < entries; ++i)
-        d.insert(QStringLiteral("key%1").arg(i), QString(100, fill));
+    for (int i = 0; i < entries; ++i) d.insert(QStringLiteral("key%1").arg(i), QString(100, fill));
     return d;
 }
 

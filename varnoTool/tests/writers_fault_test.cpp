@@ -31,7 +31,7 @@ plist::Dictionary dictionaryOf(char fill, std::size_t entries) {
 }
 
 class Writers : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!host::testing::runningAsRoot()) GTEST_SKIP() << "mounting a small disk needs root";
     }
@@ -95,7 +95,7 @@ TEST_F(Writers, AWriterKilledAtAnyMomentLeavesOneWholeVersion) {
 
 // The kernel settings file: the system reads it at every start.
 class SysctlConf : public Writers {
-protected:
+  protected:
     void SetUp() override {
         Writers::SetUp();
         if (IsSkipped()) return;

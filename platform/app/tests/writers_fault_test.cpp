@@ -22,8 +22,7 @@ const QString kDomain = QStringLiteral("com.kvxlabs.Varno2");
 
 QVariantMap dictionaryOf(QChar fill, int entries) {
     QVariantMap d;
-    for (int i = 0; i < entries; ++i)
-        d.insert(QStringLiteral("key%1").arg(i), QString(100, fill));
+    for (int i = 0; i < entries; ++i) d.insert(QStringLiteral("key%1").arg(i), QString(100, fill));
     return d;
 }
 
@@ -77,7 +76,8 @@ TEST_F(AppWriters, AKilledWriterLeavesOneWholePreferencesDomain) {
 TEST_F(AppWriters, AFullDiskLeavesALaunchAgentAsItWas) {
     const std::string folder = root_.real("/Users/tester/Library/LaunchAgents");
     root_.mkdirs("/Users/tester/Library/LaunchAgents");
-    const QString path = QString::fromStdString(folder) + QStringLiteral("/com.kvxlabs.agent.plist");
+    const QString path =
+        QString::fromStdString(folder) + QStringLiteral("/com.kvxlabs.agent.plist");
     const QVariantMap before{{QStringLiteral("Label"), QStringLiteral("com.kvxlabs.agent")},
                              {QStringLiteral("Disabled"), false}};
     QString error;
