@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QTimeZone>
+#include <algorithm>
 #include <cmath>
 
 namespace app {
@@ -20,7 +21,14 @@ QVariant variantFromPlist(const plist::Value& value) {
         case plist::Type::Boolean:
             return *value.asBoolean();
         case plist::Type::Date: {
+            // A stored date can hold any double; one beyond some 285,000 years
+            // either way (or not a number) names no real moment and would not
+            // fit the millisecond count. It is read as the nearest end of that
+            // span (or the reference date), which also writes back unchanged.
+            constexpr double kLimitMs = 9007199254740992.0;  // 2^53
             double ms = std::round(plist::unixFromDate(*value.asDate()) * 1000.0);
+            if (std::isnan(ms)) ms = plist::unixFromDate(plist::Date{0}) * 1000.0;
+            ms = std::clamp(ms, -kLimitMs, kLimitMs);
             return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms), QTimeZone::utc());
         }
         case plist::Type::Data: {

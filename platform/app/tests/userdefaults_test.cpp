@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QTimeZone>
+#include <cmath>
+#include <limits>
 
 #include "app/plistbridge.h"
 #include "app/userdefaults.h"
@@ -126,3 +128,25 @@ TEST_F(UserDefaultsTest, AWriteThatCannotBeMadeChangesNothing) {
 }
 
 }  // namespace
+
+// A date field holds any double; one that names no real moment still reads
+// as a date that writes back the same, never as an overflowing count.
+TEST(PlistBridge, DatesBeyondAnyRealMomentReadAsTheNearestEnd) {
+    struct Case {
+        double seconds;
+        qint64 expectedMs;
+    };
+    const qint64 limit = qint64{1} << 53;
+    for (const Case& c :
+         {Case{1e300, limit}, Case{-1e300, -limit},
+          Case{std::numeric_limits<double>::infinity(), limit},
+          Case{std::nan(""), qint64{978307200000}}, Case{700000000.5, qint64{1678307200500}}}) {
+        const QVariant date = app::variantFromPlist(plist::Value(plist::Date{c.seconds}));
+        ASSERT_EQ(date.typeId(), QMetaType::QDateTime) << c.seconds;
+        EXPECT_TRUE(date.toDateTime().isValid()) << c.seconds;
+        EXPECT_EQ(date.toDateTime().toMSecsSinceEpoch(), c.expectedMs) << c.seconds;
+        std::optional<plist::Value> back = app::plistFromVariant(date);
+        ASSERT_TRUE(back.has_value()) << c.seconds;
+        EXPECT_EQ(app::variantFromPlist(*back), date) << c.seconds;
+    }
+}
