@@ -1,6 +1,7 @@
 #include "RebootTime.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 #include <array>
 
 namespace {
@@ -11,11 +12,21 @@ constexpr std::array<const char*, 12> kMonths = {"jan", "feb", "mar", "apr", "ma
 // A 29 February waits at most eight years for the next leap year (2096 to 2104).
 constexpr int kYearsBack = 8;
 
+// Where the time of a restart record of `last` stands.
+constexpr qsizetype kRebootTimeStart = 40;
+constexpr qsizetype kRebootTimeLength = 12;
+
 int monthNumber(const QString& name) {
     const QString lower = name.toLower();
     for (size_t i = 0; i < kMonths.size(); ++i)
         if (lower == QLatin1String(kMonths[i])) return static_cast<int>(i) + 1;
     return 0;
+}
+
+qsizetype firstRebootLine(const QStringList& lines) {
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (lines[i].contains(QStringLiteral("reboot"))) return i;
+    return -1;
 }
 
 }  // namespace
@@ -41,4 +52,29 @@ std::optional<QDateTime> dateFromRebootTime(const QString& text, const QDateTime
         if (candidate <= now) return candidate;
     }
     return std::nullopt;
+}
+
+std::optional<QDateTime> sessionStartFromLastOutput(const QString& output, const QDateTime& now,
+                                                    const QTimeZone& zone) {
+    const QStringList lines = output.split('\n');
+    const qsizetype reboot = firstRebootLine(lines);
+    if (reboot < 0) return std::nullopt;
+    // A record cut short holds no whole time; the start is then unknown.
+    const QString& line = lines[reboot];
+    if (line.size() < kRebootTimeStart + kRebootTimeLength) return std::nullopt;
+    return dateFromRebootTime(line.mid(kRebootTimeStart, kRebootTimeLength), now, zone);
+}
+
+RecordBeforeRestart recordBeforeNewestRestart(const QString& output) {
+    const QStringList lines = output.split('\n');
+    const qsizetype reboot = firstRebootLine(lines);
+    // A blank line or the note on where the records begin says nothing about
+    // how the machine went down.
+    const QString before = reboot >= 0 && reboot + 1 < lines.size() ? lines[reboot + 1] : QString();
+    if (before.trimmed().isEmpty() || before.startsWith(QStringLiteral("wtmp begins")))
+        return RecordBeforeRestart::None;
+    if (before.contains(QStringLiteral("crash"))) return RecordBeforeRestart::Crash;
+    if (before.contains(QStringLiteral("shutdown"))) return RecordBeforeRestart::Shutdown;
+    // A session that ended without a shutdown record after it.
+    return RecordBeforeRestart::Unended;
 }

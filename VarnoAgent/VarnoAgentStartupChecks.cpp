@@ -4,14 +4,13 @@
 
 #include "AgentAlerts.h"
 #include "AgentDebug.h"
+#include "DiskUtilText.h"
 #include "RebootTime.h"
 #include "VarnoAgentDelegate.h"
 #include "app/application.h"
 #include "app/log.h"
-#include "app/plistbridge.h"
 #include "app/userdefaults.h"
 #include "host/root.h"
-#include "plist/plist.h"
 
 namespace {
 
@@ -21,10 +20,6 @@ const QString kWholeDisksKey = QStringLiteral("WholeDisks");
 const QString kSMARTStatusKey = QStringLiteral("SMARTStatus");
 const QString kMediaNameKey = QStringLiteral("MediaName");
 const QString kDeviceIdentifierKey = QStringLiteral("DeviceIdentifier");
-
-// Where the time of a restart record of `last` stands.
-constexpr qsizetype kRebootTimeStart = 40;
-constexpr qsizetype kRebootTimeLength = 12;
 
 struct ToolRun {
     QString output;
@@ -54,17 +49,6 @@ ToolRun runTool(const QString& machinePath, const QStringList& arguments) {
     return run;
 }
 
-QStringList linesOf(const std::optional<QString>& text) {
-    if (!text || text->isEmpty()) return {};
-    return text->split('\n');
-}
-
-qsizetype firstRebootLine(const QStringList& lines) {
-    for (qsizetype i = 0; i < lines.size(); ++i)
-        if (lines[i].contains(QStringLiteral("reboot"))) return i;
-    return -1;
-}
-
 bool isNonEmptyString(const QVariant& value) {
     return value.typeId() == QMetaType::QString && !value.toString().isEmpty();
 }
@@ -79,13 +63,9 @@ std::optional<QString> VarnoAgentDelegate::last() const {
 }
 
 std::optional<QDateTime> VarnoAgentDelegate::currentSessionStart() const {
-    const QStringList lines = linesOf(last());
-    const qsizetype reboot = firstRebootLine(lines);
-    if (reboot < 0) return std::nullopt;
-    // A record cut short holds no whole time; the start is then unknown.
-    const QString& line = lines[reboot];
-    if (line.size() < kRebootTimeStart + kRebootTimeLength) return std::nullopt;
-    return dateFromRebootTime(line.mid(kRebootTimeStart, kRebootTimeLength), clock_());
+    const std::optional<QString> output = last();
+    if (!output) return std::nullopt;
+    return sessionStartFromLastOutput(*output, clock_());
 }
 
 bool VarnoAgentDelegate::checkNewSession() {
@@ -113,19 +93,17 @@ bool VarnoAgentDelegate::checkNewSession() {
 
 bool VarnoAgentDelegate::systemHardRestarted() const {
     DLog("systemHardRestarted");
-    const QStringList lines = linesOf(last());
-    const qsizetype reboot = firstRebootLine(lines);
-    // The record just before the newest restart; a blank line or the note on
-    // where the records begin says nothing about how the machine went down.
-    const QString before = reboot >= 0 && reboot + 1 < lines.size() ? lines[reboot + 1] : QString();
-    if (before.trimmed().isEmpty() || before.startsWith(QStringLiteral("wtmp begins"))) {
-        DLog("no");
-        return false;
+    switch (recordBeforeNewestRestart(last().value_or(QString()))) {
+        case RecordBeforeRestart::None:
+            DLog("no");
+            return false;
+        case RecordBeforeRestart::Crash:
+            return true;
+        case RecordBeforeRestart::Shutdown:
+            return false;
+        case RecordBeforeRestart::Unended:
+            break;
     }
-    if (before.contains(QStringLiteral("crash"))) return true;
-    if (before.contains(QStringLiteral("shutdown"))) return false;
-    // A session that ended without a shutdown record after it: the machine
-    // went down without shutting down.
     DLog("HARD-RESTARTED");
     return true;
 }
@@ -198,23 +176,7 @@ QList<QVariantMap> VarnoAgentDelegate::failingDevices() const {
 }
 
 QVariantMap VarnoAgentDelegate::diskUtilInfoByParsingInfoString(const QString& infoString) const {
-    if (infoString.isEmpty() || infoString.contains(QStringLiteral("Could not find "))) return {};
-    // The first line is the XML declaration.
-    QStringList lines = infoString.split('\n');
-    lines.removeFirst();
-    const QByteArray xml = lines.join('\n').toUtf8();
-    plist::ParseError error;
-    const std::optional<plist::Value> value =
-        plist::parseXML(std::string_view(xml.constData(), static_cast<size_t>(xml.size())), &error);
-    if (!value) {
-        DLog("diskUtilInfoByParsingInfoString: %@", QString::fromStdString(error.message));
-        return {};
-    }
-    const plist::Dictionary* dictionary = value->asDictionary();
-    if (dictionary == nullptr) {
-        DLog("diskUtilInfoByParsingInfoString: %@",
-             QStringLiteral("the property list holds no dictionary"));
-        return {};
-    }
-    return app::mapFromPlist(*dictionary);
+    const DiskUtilText parsed = diskUtilDictionaryFromText(infoString);
+    if (parsed.error) DLog("diskUtilInfoByParsingInfoString: %@", *parsed.error);
+    return parsed.dictionary;
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <string>
 
+#include "KVXDiskUtilText.h"
 #include "app/log.h"
 #include "app/mounttable.h"
 #include "app/plistbridge.h"
@@ -319,23 +320,8 @@ void KVXFSInfo::queryNextOrFinishStage() {
 }
 
 QVariantMap KVXFSInfo::infoByParsingInfoString(const QString& string) const {
-    if (string.isEmpty() || string.contains(QStringLiteral("Could not find "))) return {};
-    // The first line is the XML declaration the utility's output begins with.
-    QStringList lines = string.split('\n');
-    lines.removeFirst();
-    const std::string text = lines.join('\n').toStdString();
-    plist::ParseError error;
-    const std::optional<plist::Value> value = plist::parse(text, &error);
-    if (!value) {
-        app::NSLogv(QStringLiteral("[KVXFSInfo] infoByParsingInfoString: %@"),
-                    {QString::fromStdString(error.message)});
-        return {};
-    }
-    const QVariant parsed = app::variantFromPlist(*value);
-    if (parsed.typeId() != QMetaType::QVariantMap) {
-        app::NSLogv(QStringLiteral("[KVXFSInfo] infoByParsingInfoString: %@"),
-                    {QStringLiteral("not a dictionary")});
-        return {};
-    }
-    return parsed.toMap();
+    const kvxdiskutil::ParsedText parsed = kvxdiskutil::infoFromText(string);
+    if (parsed.error)
+        app::NSLogv(QStringLiteral("[KVXFSInfo] infoByParsingInfoString: %@"), {*parsed.error});
+    return parsed.info;
 }
