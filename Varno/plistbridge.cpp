@@ -1,107 +1,20 @@
 #include "plistbridge.h"
 
-#include <QDateTime>
-#include <QTimeZone>
-#include <cmath>
+#include "app/plistbridge.h"
 
+// One mapping for the whole system: the agent reads what this program writes.
 namespace varno {
 
 QVariant PlistBridge::toVariant(const plist::Value& value) {
-    switch (value.type()) {
-        case plist::Type::String:
-            return QString::fromStdString(*value.asString());
-        case plist::Type::Integer: {
-            const plist::Integer* i = value.asIntegerValue();
-            if (i->isBigUnsigned) return QVariant::fromValue(static_cast<qulonglong>(i->value));
-            return QVariant::fromValue(static_cast<qlonglong>(i->value));
-        }
-        case plist::Type::Real:
-            return *value.asReal();
-        case plist::Type::Boolean:
-            return *value.asBoolean();
-        case plist::Type::Date: {
-            double ms = std::round(plist::unixFromDate(*value.asDate()) * 1000.0);
-            return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms), QTimeZone::utc());
-        }
-        case plist::Type::Data: {
-            const plist::Data& d = *value.asData();
-            return QByteArray(reinterpret_cast<const char*>(d.data()),
-                              static_cast<qsizetype>(d.size()));
-        }
-        case plist::Type::Array: {
-            QVariantList list;
-            for (const plist::Value& v : *value.asArray()) list.append(toVariant(v));
-            return list;
-        }
-        case plist::Type::Dictionary:
-            return toMap(*value.asDictionary());
-    }
-    return {};
-}
-
-QVariantMap PlistBridge::toMap(const plist::Dictionary& dictionary) {
-    QVariantMap map;
-    for (const auto& [key, v] : dictionary) map.insert(QString::fromStdString(key), toVariant(v));
-    return map;
+    return app::variantFromPlist(value);
 }
 
 std::optional<plist::Value> PlistBridge::fromVariant(const QVariant& value, QString* error) {
-    switch (value.typeId()) {
-        case QMetaType::QString:
-            return plist::Value(value.toString().toStdString());
-        case QMetaType::Bool:
-            return plist::Value::boolean(value.toBool());
-        case QMetaType::Int:
-        case QMetaType::Long:
-        case QMetaType::LongLong:
-        case QMetaType::Short:
-        case QMetaType::Char:
-        case QMetaType::SChar:
-            return plist::Value::integer(value.toLongLong());
-        case QMetaType::UInt:
-        case QMetaType::ULong:
-        case QMetaType::ULongLong:
-        case QMetaType::UShort:
-        case QMetaType::UChar:
-            return plist::Value::unsignedInteger(value.toULongLong());
-        case QMetaType::Double:
-        case QMetaType::Float:
-            return plist::Value::real(value.toDouble());
-        case QMetaType::QDateTime:
-            return plist::Value(
-                plist::dateFromUnix(value.toDateTime().toMSecsSinceEpoch() / 1000.0));
-        case QMetaType::QByteArray: {
-            QByteArray bytes = value.toByteArray();
-            return plist::Value(plist::Data(bytes.begin(), bytes.end()));
-        }
-        case QMetaType::QStringList:
-        case QMetaType::QVariantList: {
-            plist::Array array;
-            for (const QVariant& v : value.toList()) {
-                auto element = fromVariant(v, error);
-                if (!element) return std::nullopt;
-                array.push_back(std::move(*element));
-            }
-            return plist::Value(std::move(array));
-        }
-        case QMetaType::QVariantMap:
-        case QMetaType::QVariantHash: {
-            plist::Dictionary dictionary;
-            const QVariantMap map = value.toMap();
-            for (auto it = map.begin(); it != map.end(); ++it) {
-                auto element = fromVariant(it.value(), error);
-                if (!element) return std::nullopt;
-                dictionary.insert_or_assign(it.key().toStdString(), std::move(*element));
-            }
-            return plist::Value(std::move(dictionary));
-        }
-        default:
-            if (error)
-                *error =
-                    QStringLiteral("a value of type %1 has no property-list form")
-                        .arg(QString::fromLatin1(value.typeName() ? value.typeName() : "(none)"));
-            return std::nullopt;
-    }
+    return app::plistFromVariant(value, error);
+}
+
+QVariantMap PlistBridge::toMap(const plist::Dictionary& dictionary) {
+    return app::mapFromPlist(dictionary);
 }
 
 }  // namespace varno
