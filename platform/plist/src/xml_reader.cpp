@@ -322,6 +322,8 @@ class XMLReader {
         if (c.tag == Tag::Dict && c.hasKey)
             return fail("no value for key \"" + shown(c.key) + "\"");
         if (c.tag == Tag::Plist && !c.filled) return fail("empty <plist>");
+        // Growth left up to half of an array unused; the tree is what stays.
+        if (c.tag == Tag::Array) c.value.asArray()->shrink_to_fit();
         attach(std::move(c.value));
     }
 
@@ -329,6 +331,8 @@ class XMLReader {
         switch (tag) {
             case Tag::Key:
             case Tag::String:
+                // Text that came in pieces grew its buffer beyond its length.
+                if (text_.capacity() > text_.size() + 16) text_.shrink_to_fit();
                 return Value(std::move(text_));
             case Tag::True:
             case Tag::False:
