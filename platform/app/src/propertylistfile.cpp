@@ -128,8 +128,19 @@ bool writeDictionaryFile(const QString& realPath, const QVariantMap& dictionary,
         ok = false;
         if (error) *error = systemError(QStringLiteral("replace"), realPath);
     }
-    if (!ok) unlink(temp.constData());
-    return ok;
+    if (!ok) {
+        unlink(temp.constData());
+        return false;
+    }
+    // The rename itself reaches the disk too; a failure here loses nothing
+    // that was there before.
+    const int folder = open(QFile::encodeName(info.absolutePath()).constData(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)fsync(folder);
+        close(folder);
+    }
+    return true;
 }
 
 }  // namespace app
