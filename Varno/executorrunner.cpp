@@ -7,9 +7,9 @@
 #include <QTimer>
 #include <cstdint>
 
+#include "app/plistbridge.h"
 #include "operationcatalog.h"
 #include "plist/plist.h"
-#include "plistbridge.h"
 #include "recordstreamparser.h"
 #include "signalpipe.h"
 
@@ -56,7 +56,7 @@ class ItemCollector {
                     text(item.bytes);
                     break;
                 }
-                QVariant document = PlistBridge::toVariant(*value);
+                QVariant document = app::variantFromPlist(*value);
                 outcome_.records.append(document);
                 outcome_.items.append(
                     QVariantMap{{QStringLiteral("Kind"), QStringLiteral("Record")},
@@ -111,7 +111,7 @@ RunOutcome ExecutorRunner::run(const QVariantMap& request) {
         observer_->operationStarted(outcome.identifier, op ? op->expectedIncrements(request) : 0);
 
     QString error;
-    auto value = PlistBridge::fromVariant(request, &error);
+    auto value = app::plistFromVariant(request, &error);
     if (!value) {
         outcome.startError = error;
         if (observer_) observer_->operationFinished(outcome);

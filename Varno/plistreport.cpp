@@ -1,8 +1,8 @@
 #include "plistreport.h"
 
+#include "app/plistbridge.h"
 #include "operationcatalog.h"
 #include "plist/plist.h"
-#include "plistbridge.h"
 
 namespace varno {
 
@@ -38,7 +38,7 @@ QVariantMap plistReport(const QList<RunOutcome>& outcomes) {
 
 QByteArray plistReportDocument(const QList<RunOutcome>& outcomes) {
     // Every value of the report has a property-list form.
-    auto value = PlistBridge::fromVariant(plistReport(outcomes));
+    auto value = app::plistFromVariant(plistReport(outcomes));
     if (!value) return {};
     const std::string xml = plist::writeXML(*value);
     return QByteArray(xml.data(), static_cast<qsizetype>(xml.size()));

@@ -4,8 +4,8 @@
 #include <QMap>
 #include <QRegularExpression>
 
+#include "app/plistbridge.h"
 #include "plist/plist.h"
-#include "plistbridge.h"
 
 namespace varno {
 
@@ -25,7 +25,7 @@ std::optional<QVariant> readPlistFile(const QString& path, QString* error) {
                      .arg(path, QString::fromStdString(parseError.message));
         return std::nullopt;
     }
-    return PlistBridge::toVariant(*value);
+    return app::variantFromPlist(*value);
 }
 
 // Splits at commas that are not escaped as "\,".
@@ -218,7 +218,8 @@ class Builder {
     std::optional<QVariant> dictionary(const QString& key, const KeySpec* keySpec,
                                        const QList<QPair<QString, QString>>& entries,
                                        QVariantMap map) {
-        if (keySpec && keySpec->type != KeyType::Dictionary && keySpec->type != KeyType::BooleanDictionary)
+        if (keySpec && keySpec->type != KeyType::Dictionary &&
+            keySpec->type != KeyType::BooleanDictionary)
             return fail(QStringLiteral("%1 takes %2, not entries")
                             .arg(key, QLatin1String(typeName(keySpec->type))));
         for (const auto& [name, text] : entries) {

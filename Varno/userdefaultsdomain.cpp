@@ -8,10 +8,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "app/plistbridge.h"
 #include "host/root.h"
 #include "host/system.h"
 #include "plist/plist.h"
-#include "plistbridge.h"
 
 namespace varno {
 
@@ -57,12 +57,12 @@ std::optional<QVariantMap> UserDefaultsDomain::read(QString* error) const {
                                                   : QString::fromStdString(parseError.message));
         return std::nullopt;
     }
-    return PlistBridge::toMap(*value->asDictionary());
+    return app::mapFromPlist(*value->asDictionary());
 }
 
 bool UserDefaultsDomain::write(const QVariantMap& domain, QString* error) const {
     QString conversionError;
-    auto value = PlistBridge::fromVariant(domain, &conversionError);
+    auto value = app::plistFromVariant(domain, &conversionError);
     if (!value) {
         if (error)
             *error = QStringLiteral("cannot write %1: %2").arg(machinePath_, conversionError);

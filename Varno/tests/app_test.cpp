@@ -8,15 +8,13 @@
 #include <QTimeZone>
 #include <cmath>
 
+#include "app/plistbridge.h"
 #include "host/testing.h"
-#include "plistbridge.h"
 #include "progresstracker.h"
 #include "runoutcome.h"
 #include "userdefaultsdomain.h"
 
 namespace {
-
-using varno::PlistBridge;
 
 plist::Value everyType() {
     plist::Dictionary d;
@@ -34,7 +32,7 @@ plist::Value everyType() {
 
 TEST(PlistBridge, EveryTypeGoesToQtAndBackUnchanged) {
     const plist::Value original = everyType();
-    const QVariant v = PlistBridge::toVariant(original);
+    const QVariant v = app::variantFromPlist(original);
     const QVariantMap map = v.toMap();
     EXPECT_EQ(map.value("string").toString(), QStringLiteral("caf\u00e9"));
     EXPECT_EQ(map.value("integer").typeId(), QMetaType::LongLong);
@@ -43,7 +41,7 @@ TEST(PlistBridge, EveryTypeGoesToQtAndBackUnchanged) {
     EXPECT_EQ(map.value("date").toDateTime(),
               QDateTime::fromSecsSinceEpoch(978307200 + 700000000, QTimeZone::utc()));
     EXPECT_EQ(map.value("data").toByteArray(), QByteArray("\x00\x01\xff", 3));
-    auto back = PlistBridge::fromVariant(v);
+    auto back = app::plistFromVariant(v);
     ASSERT_TRUE(back);
     EXPECT_EQ(*back, original);
     EXPECT_EQ(plist::writeXML(*back), plist::writeXML(original));
@@ -51,9 +49,9 @@ TEST(PlistBridge, EveryTypeGoesToQtAndBackUnchanged) {
 
 TEST(PlistBridge, RefusesValuesWithoutAPropertyListForm) {
     QString error;
-    EXPECT_FALSE(PlistBridge::fromVariant(QVariantMap{{"x", QVariant()}}, &error));
+    EXPECT_FALSE(app::plistFromVariant(QVariantMap{{"x", QVariant()}}, &error));
     EXPECT_FALSE(error.isEmpty());
-    EXPECT_TRUE(PlistBridge::fromVariant(QStringList{"a", "b"}));
+    EXPECT_TRUE(app::plistFromVariant(QStringList{"a", "b"}));
 }
 
 TEST(ProgressTracker, PositionsIncrementsAndEstimates) {
@@ -120,7 +118,7 @@ TEST(UserDefaultsDomain, WritesWholeAndReadsBack) {
     ASSERT_TRUE(empty);  // no file yet: an empty domain
     EXPECT_TRUE(empty->isEmpty());
 
-    const QVariantMap content = PlistBridge::toVariant(everyType()).toMap();
+    const QVariantMap content = app::variantFromPlist(everyType()).toMap();
     ASSERT_TRUE(domain.write(content));
     const auto first = root.readFile("/Users/ann/Library/Preferences/com.kvxlabs.Varno2.plist");
     ASSERT_TRUE(first);
