@@ -57,6 +57,45 @@ function(varno_bundle_resource)
   endforeach()
 endfunction()
 
+# varno_framework(library): lays out a shared library as the install name
+# "@executable_path/../Frameworks/<Name>.framework/Versions/A/<Name>" says:
+# the library file Versions/A/<Name> with its headers (include/<Name>/*.h)
+# in Versions/A/Headers/<Name>, and the links Versions/Current -> A,
+# <Name> -> Versions/Current/<Name> and Headers -> Versions/Current/Headers.
+# Sets <Name>_VERSION_DIR in the caller for extra headers.
+function(varno_framework library)
+  set(framework ${VARNO_FRAMEWORKS_DIR}/${library}.framework)
+  set(version ${framework}/Versions/A)
+  set_target_properties(${library} PROPERTIES
+    PREFIX ""
+    SUFFIX ""
+    OUTPUT_NAME ${library}
+    LIBRARY_OUTPUT_DIRECTORY ${version})
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/include/${library}/*.h)
+  foreach(header IN LISTS headers)
+    get_filename_component(name ${header} NAME)
+    configure_file(${header} ${version}/Headers/${library}/${name} COPYONLY)
+  endforeach()
+  file(CREATE_LINK A ${framework}/Versions/Current SYMBOLIC)
+  file(CREATE_LINK Versions/Current/${library} ${framework}/${library} SYMBOLIC)
+  file(CREATE_LINK Versions/Current/Headers ${framework}/Headers SYMBOLIC)
+  install(DIRECTORY ${framework}
+    DESTINATION ${VARNO_INSTALL_APP_DIR}/Contents/Frameworks
+    USE_SOURCE_PERMISSIONS)
+  set(${library}_VERSION_DIR ${version} PARENT_SCOPE)
+endfunction()
+
+# varno_link_framework(target library): links a program against a framework
+# library; it finds it relative to itself once installed, and where it was
+# built in the build tree.
+function(varno_link_framework target library)
+  target_link_libraries(${target} PRIVATE ${library})
+  set(relative "$ORIGIN/../Frameworks/${library}.framework/Versions/A")
+  set_property(TARGET ${target} APPEND PROPERTY INSTALL_RPATH "${relative}")
+  set_property(TARGET ${target} APPEND PROPERTY BUILD_RPATH
+    "${relative}" "${VARNO_FRAMEWORKS_DIR}/${library}.framework/Versions/A")
+endfunction()
+
 find_package(GTest REQUIRED)
 
 # add_varno_test(name SOURCES ... [LIBS ...] [LABELS ...] [ENV k=v ...])
