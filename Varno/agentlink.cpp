@@ -2,6 +2,7 @@
 
 #include <QDBusAbstractInterface>
 
+#include "agentinterface.h"
 #include "app/connection.h"
 #include "app/plistbridge.h"
 #include "plist/plist.h"
@@ -20,37 +21,40 @@ bool AgentLink::registerServer(QString* error) {
 }
 
 bool AgentLink::connectToAgent(QString* error) {
-    agent_ = app::rootProxyForConnection(connection_, QLatin1String(kAgentServerName));
-    if (agent_) return true;
+    // The lookup says whether anyone holds the name; the calls go through the
+    // proxy generated from the interface description the agent serves.
+    if (app::rootProxyForConnection(connection_, QLatin1String(kAgentServerName))) {
+        agent_ = std::make_unique<ComKvxlabsVarno2AgentInterface>(
+            QLatin1String(kAgentServerName), QLatin1String(app::kRootObjectPath), connection_);
+        return true;
+    }
     *error = QStringLiteral("the agent \"%1\" is not running").arg(QLatin1String(kAgentServerName));
     return false;
 }
 
-std::optional<QDBusMessage> AgentLink::call(const char* member, QString* error) {
+bool AgentLink::ready(QString* error) {
     if (!agent_) {
         *error = QStringLiteral("not connected to the agent");
-        return std::nullopt;
+        return false;
     }
-    const QDBusMessage message = QDBusMessage::createMethodCall(
-        agent_->service(), agent_->path(), QLatin1String(kAgentInterface), QLatin1String(member));
-    QDBusMessage reply = connection_.call(message, QDBus::Block, timeout_);
-    if (reply.type() != QDBusMessage::ReplyMessage) {
-        *error = QStringLiteral("the agent did not answer %1: %2")
-                     .arg(QLatin1String(member), reply.errorMessage());
-        return std::nullopt;
-    }
-    return reply;
+    agent_->setTimeout(timeout_);
+    return true;
+}
+
+bool AgentLink::finish(QDBusPendingCall call, const char* member, QString* error) {
+    // A reply of another type than the description's is an error here too.
+    call.waitForFinished();
+    if (!call.isError()) return true;
+    *error = QStringLiteral("the agent did not answer %1: %2")
+                 .arg(QLatin1String(member), call.error().message());
+    return false;
 }
 
 std::optional<QVariantMap> AgentLink::waitingAction(QString* error) {
-    auto reply = call("waitingAction", error);
-    if (!reply) return std::nullopt;
-    const QList<QVariant> arguments = reply->arguments();
-    if (arguments.size() != 1 || arguments.first().typeId() != QMetaType::QString) {
-        *error = QStringLiteral("the agent's waiting action is no text");
-        return std::nullopt;
-    }
-    const QByteArray document = arguments.first().toString().toUtf8();
+    if (!ready(error)) return std::nullopt;
+    QDBusPendingReply<QString> reply = agent_->waitingAction();
+    if (!finish(reply, "waitingAction", error)) return std::nullopt;
+    const QByteArray document = reply.value().toUtf8();
     if (document.isEmpty()) return QVariantMap{};
     plist::ParseError parseError;
     auto value = plist::parse(std::string_view(document.constData(), document.size()), &parseError);
@@ -64,11 +68,12 @@ std::optional<QVariantMap> AgentLink::waitingAction(QString* error) {
 }
 
 bool AgentLink::waitingActionReceived(QString* error) {
-    return call("waitingActionReceived", error).has_value();
+    return ready(error) && finish(agent_->waitingActionReceived(), "waitingActionReceived", error);
 }
 
 bool AgentLink::startScheduleCheckTimer(QString* error) {
-    return call("startScheduleCheckTimer", error).has_value();
+    return ready(error) &&
+           finish(agent_->startScheduleCheckTimer(), "startScheduleCheckTimer", error);
 }
 
 }  // namespace varno

@@ -4,29 +4,28 @@
 // agent's root object "com.kvxlabs.Varno2.agent" and calls it.
 
 #include <QDBusConnection>
-#include <QDBusMessage>
+#include <QDBusPendingReply>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 #include <memory>
 #include <optional>
 
-class QDBusAbstractInterface;
+#include "schedule/model.h"
+
+class ComKvxlabsVarno2AgentInterface;
 
 namespace varno {
 
-inline constexpr const char* kVarnoServerName = "com.kvxlabs.Varno2";
-inline constexpr const char* kAgentServerName = "com.kvxlabs.Varno2.agent";
-inline constexpr const char* kAgentInterface = "com.kvxlabs.Varno2.agent";
+inline constexpr const char* kVarnoServerName = schedule::kVarnoIdentifier;
+inline constexpr const char* kAgentServerName = schedule::kAgentIdentifier;
 
 // The waiting action's keys and codes, as the agent stores them.
-inline constexpr const char* kActionKey = "KVXActionWaitingAgentActionKey";
-inline constexpr const char* kContextInfoKey = "KVXContextInfoWaitingAgentActionKey";
-enum WaitingAction : int {
-    kAutorestartedReportAction = 0,
-    kHardRestartQueueAction = 1,
-    kScheduledQueueAction = 2,
-};
+inline constexpr const char* kActionKey = schedule::keys::kActionWaitingAgentAction;
+inline constexpr const char* kContextInfoKey = schedule::keys::kContextInfoWaitingAgentAction;
+using schedule::kAutorestartedReportAction;
+using schedule::kHardRestartQueueAction;
+using schedule::kScheduledQueueAction;
 
 class AgentLink {
   public:
@@ -51,12 +50,16 @@ class AgentLink {
     void setCallTimeout(int milliseconds) { timeout_ = milliseconds; }
 
   private:
-    std::optional<QDBusMessage> call(const char* member, QString* error);
+    // False (with *error) before connectToAgent succeeded.
+    bool ready(QString* error);
+    // Waits for a reply of the generated proxy; false (with *error) when
+    // there is no agent or the call fails.
+    bool finish(QDBusPendingCall call, const char* member, QString* error);
 
     QDBusConnection connection_;
     QObject root_;
     bool serving_ = false;
-    std::unique_ptr<QDBusAbstractInterface> agent_;
+    std::unique_ptr<ComKvxlabsVarno2AgentInterface> agent_;
     int timeout_ = 30000;
 };
 

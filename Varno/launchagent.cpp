@@ -14,32 +14,17 @@
 #include "app/propertylistfile.h"
 #include "app/userdefaults.h"
 #include "host/root.h"
+#include "schedule/launchagent.h"
 #include "schedulestore.h"
 
 namespace varno {
 
 namespace {
 
-const char kAgentLabel[] = "com.kvxlabs.Varno2.agent";
 const char kLaunchctl[] = "/bin/launchctl";
 
 QString realPath(const QString& machinePath) {
     return app::realPathForMachinePath(machinePath);
-}
-
-// One argument of an Exec line, quoted, with what stays special inside
-// quotes escaped; then "%" doubled (it starts field codes) and backslashes
-// doubled, as in any string value.
-QString execArgument(const QString& argument) {
-    QString quoted = QStringLiteral("\"");
-    for (QChar c : argument) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') quoted += u'\\';
-        quoted += c;
-    }
-    quoted += u'"';
-    quoted.replace(u'%', QStringLiteral("%%"));
-    quoted.replace(u'\\', QStringLiteral("\\\\"));
-    return quoted;
 }
 
 }  // namespace
@@ -52,43 +37,22 @@ QString LaunchAgent::defaultAgentBundle() {
 }
 
 QString LaunchAgent::launchAgentPath() {
-    return app::expandTildeInPath(
-        QStringLiteral("~/Library/LaunchAgents/%1.plist").arg(QLatin1String(kAgentLabel)));
+    return schedule::launchAgentPath();
 }
 
 QString LaunchAgent::autostartPath() {
-    return app::expandTildeInPath(
-        QStringLiteral("~/.config/autostart/%1.desktop").arg(QLatin1String(kAgentLabel)));
+    return schedule::autostartPath();
 }
 
 QVariantMap LaunchAgent::launchAgentDictionary(bool disabled) const {
     // As the agent names itself: its bundle as a machine path.
     const QString program = QString::fromStdString(host::machinePath(agentBundle_.toStdString())) +
                             QStringLiteral("/Contents/MacOS/VarnoAgent");
-    return {{QStringLiteral("Disabled"), disabled},
-            {QStringLiteral("Label"), QLatin1String(kAgentLabel)},
-            {QStringLiteral("Program"), program},
-            {QStringLiteral("RunAtLoad"), true},
-            {QStringLiteral("KeepAlive"), false},
-            {QStringLiteral("OnDemand"), true},
-            {QStringLiteral("LaunchOnlyOnce"), true}};
+    return schedule::launchAgentDictionary(program, disabled);
 }
 
 QString LaunchAgent::desktopEntry() const {
-    const QString executable = agentBundle_ + QStringLiteral("/Contents/MacOS/VarnoAgent");
-    for (QChar c : executable)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f) return QString();
-    return QStringLiteral(
-               "[Desktop Entry]\n"
-               "Type=Application\n"
-               "Name=VarnoAgent\n"
-               "Comment=Counts down and starts the scheduled queues of Varno\n"
-               "Exec=%1\n"
-               "Terminal=false\n"
-               "NoDisplay=true\n"
-               "X-GNOME-Autostart-enabled=true\n"
-               "X-KVX-Label=%2\n")
-        .arg(execArgument(executable), QLatin1String(kAgentLabel));
+    return schedule::autostartEntry(agentBundle_ + QStringLiteral("/Contents/MacOS/VarnoAgent"));
 }
 
 bool LaunchAgent::writeLaunchAgent(bool disabled, QStringList* warnings) const {

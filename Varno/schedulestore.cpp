@@ -1,55 +1,8 @@
 #include "schedulestore.h"
 
 #include <cmath>
-#include <limits>
 
 namespace varno {
-
-namespace {
-
-bool isNumber(const QVariant& value) {
-    switch (value.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Double:
-            return true;
-        default:
-            return false;
-    }
-}
-
-QVariant entry(const QVariant& configuration, const char* key) {
-    if (configuration.typeId() != QMetaType::QVariantMap) return {};
-    return configuration.toMap().value(QLatin1String(key));
-}
-
-QString stringEntry(const QVariant& configuration, const char* key) {
-    const QVariant value = entry(configuration, key);
-    return value.typeId() == QMetaType::QString ? value.toString() : QString();
-}
-
-}  // namespace
-
-double timeIntervalForScheduleInterval(int code) {
-    constexpr double kDay = 86400;
-    switch (code) {
-        case 0:
-        case 1:
-            return kDay;
-        case 2:
-            return 7 * kDay;
-        case 3:
-            return 14 * kDay;
-        case 4:
-            return 30 * kDay;
-        case 5:
-            return 61 * kDay;
-        default:
-            return 0;
-    }
-}
 
 std::optional<QDateTime> advancedExecution(const QDateTime& next, double intervalSeconds,
                                            const QDateTime& now) {
@@ -67,55 +20,27 @@ QString scheduleDateText(const QDateTime& date) {
 }
 
 bool preferenceBoolean(const QVariant& value) {
-    if (value.typeId() == QMetaType::Bool) return value.toBool();
-    if (value.typeId() == QMetaType::Double) return value.toDouble() != 0.0;
-    if (isNumber(value)) return value.toULongLong() != 0;
-    return false;
+    return schedule::booleanValue(value);
 }
 
 QString configurationName(const QVariant& configuration) {
-    return stringEntry(configuration, schedulekeys::kConfigurationName);
+    return schedule::configurationName(configuration).toString();
 }
 
 QString scheduledQueueName(const QVariant& configuration) {
-    return stringEntry(configuration, schedulekeys::kQueueName);
+    return schedule::queueName(configuration).toString();
 }
 
 bool isScheduleEnabled(const QVariant& configuration) {
-    return preferenceBoolean(entry(configuration, schedulekeys::kEnabled));
+    return schedule::isEnabled(configuration);
 }
 
 std::optional<QDateTime> nextExecution(const QVariant& configuration) {
-    const QVariant date = entry(configuration, schedulekeys::kNextExecution);
-    if (date.typeId() != QMetaType::QDateTime || !date.toDateTime().isValid()) return std::nullopt;
-    return date.toDateTime();
+    return schedule::nextExecution(configuration);
 }
 
 int intervalCode(const QVariant& configuration) {
-    const QVariant code = entry(configuration, schedulekeys::kInterval);
-    if (!isNumber(code)) return 0;
-    const double value = code.toDouble();
-    if (!std::isfinite(value) || value < std::numeric_limits<int>::min() ||
-        value > std::numeric_limits<int>::max())
-        return -1;
-    if (code.typeId() == QMetaType::Double) return static_cast<int>(value);
-    return static_cast<int>(code.toLongLong());
-}
-
-bool anyScheduleEnabled(const QVariantMap& domain) {
-    const QVariant configurations = domain.value(QLatin1String(schedulekeys::kConfigurations));
-    if (configurations.typeId() != QMetaType::QVariantMap) return false;
-    const QVariant schedule = configurations.toMap().value(QLatin1String(schedulekeys::kSchedule));
-    if (schedule.typeId() != QMetaType::QVariantList) return false;
-    for (const QVariant& c : schedule.toList())
-        if (isScheduleEnabled(c)) return true;
-    return false;
-}
-
-bool startupChecksEnabled(const QVariantMap& domain) {
-    const QVariant automatic = domain.value(QLatin1String(schedulekeys::kAutomaticExecution));
-    return preferenceBoolean(entry(automatic, schedulekeys::kHardRestartQueueEnabled)) ||
-           preferenceBoolean(entry(automatic, schedulekeys::kSMARTStatusMonitorEnabled));
+    return schedule::intervalCode(configuration);
 }
 
 ScheduleStore::ScheduleStore(UserDefaultsDomain domain) : domain_(std::move(domain)) {}

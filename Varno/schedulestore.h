@@ -26,27 +26,17 @@
 #include <QVariantMap>
 #include <optional>
 
+#include "schedule/model.h"
 #include "userdefaultsdomain.h"
 
 namespace varno {
 
-namespace schedulekeys {
-inline constexpr const char* kConfigurations = "Configurations";
-inline constexpr const char* kSchedule = "Schedule";
-inline constexpr const char* kConfigurationName = "ConfigurationName";
-inline constexpr const char* kQueueName = "QueueName";
-inline constexpr const char* kEnabled = "Enabled";
-inline constexpr const char* kNextExecution = "NextExecution";
-inline constexpr const char* kInterval = "Interval";
-inline constexpr const char* kAutomaticExecution = "AutomaticExecution";
-inline constexpr const char* kHardRestartQueueEnabled = "HardRestartQueueEnabled";
-inline constexpr const char* kSMARTStatusMonitorEnabled = "SMARTStatusMonitorEnabled";
-inline constexpr const char* kAutorestartedQueueConfig = "AutorestartedQueueConfig";
-}  // namespace schedulekeys
-
-// Seconds of an interval code: 0 and 1 a day, 2 a week, 3 two weeks, 4 30
-// days, 5 61 days; 0 for any other code (no repetition).
-double timeIntervalForScheduleInterval(int code);
+// The keys, the typed readers and the interval table are the ones the agent
+// reads with.
+namespace schedulekeys = schedule::keys;
+using schedule::anyScheduleEnabled;
+using schedule::startupChecksEnabled;
+using schedule::timeIntervalForScheduleInterval;
 
 // The first date later than now that `next` reaches in whole intervals;
 // `next` itself when it is later than now already. nullopt for an interval
@@ -57,7 +47,8 @@ std::optional<QDateTime> advancedExecution(const QDateTime& next, double interva
 // "2026-12-24 03:00:00 UTC".
 QString scheduleDateText(const QDateTime& date);
 
-// Typed reading of one configuration (a wrong type counts as absent).
+// Typed reading of one configuration (a wrong type counts as absent; a
+// missing name is "").
 bool preferenceBoolean(const QVariant& value);
 QString configurationName(const QVariant& configuration);
 QString scheduledQueueName(const QVariant& configuration);
@@ -106,10 +97,5 @@ class ScheduleStore {
 
     UserDefaultsDomain domain_;
 };
-
-// Whether anything needs the agent at login: an enabled schedule, the
-// hard-restart check or the S.M.A.R.T. check.
-bool anyScheduleEnabled(const QVariantMap& domain);
-bool startupChecksEnabled(const QVariantMap& domain);
 
 }  // namespace varno

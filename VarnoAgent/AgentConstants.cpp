@@ -1,27 +1,36 @@
 #include "AgentConstants.h"
 
-const QString KVXVarnoAgentIdentifier = QStringLiteral("com.kvxlabs.Varno2.agent");
-const QString KVXVarno2Identifier = QStringLiteral("com.kvxlabs.Varno2");
+#include "schedule/model.h"
+
+namespace {
+QString key(const char* name) {
+    return QLatin1String(name);
+}
+}  // namespace
+
+const QString KVXVarnoAgentIdentifier = key(schedule::kAgentIdentifier);
+const QString KVXVarno2Identifier = key(schedule::kVarnoIdentifier);
 const long UPDATE_INTERVAL = 10;
 
-const QString KVXConfigurationsDefaultsKey = QStringLiteral("Configurations");
-const QString KVXScheduleTask = QStringLiteral("Schedule");
-const QString KVXAutomaticExecutionTask = QStringLiteral("AutomaticExecution");
-const QString KVXConfigurationNameConfigurationKey = QStringLiteral("ConfigurationName");
-const QString KVXQueueNameScheduleConfigurationKey = QStringLiteral("QueueName");
-const QString KVXEnabledScheduleConfigurationKey = QStringLiteral("Enabled");
-const QString KVXNextExecutionScheduleConfigurationKey = QStringLiteral("NextExecution");
-const QString KVXIntervalScheduleConfigurationKey = QStringLiteral("Interval");
+const QString KVXConfigurationsDefaultsKey = key(schedule::keys::kConfigurations);
+const QString KVXScheduleTask = key(schedule::keys::kSchedule);
+const QString KVXAutomaticExecutionTask = key(schedule::keys::kAutomaticExecution);
+const QString KVXConfigurationNameConfigurationKey = key(schedule::keys::kConfigurationName);
+const QString KVXQueueNameScheduleConfigurationKey = key(schedule::keys::kQueueName);
+const QString KVXEnabledScheduleConfigurationKey = key(schedule::keys::kEnabled);
+const QString KVXNextExecutionScheduleConfigurationKey = key(schedule::keys::kNextExecution);
+const QString KVXIntervalScheduleConfigurationKey = key(schedule::keys::kInterval);
 const QString KVXEnableHardRestartQueueAutomaticExecutionConfigurationKey =
-    QStringLiteral("HardRestartQueueEnabled");
+    key(schedule::keys::kHardRestartQueueEnabled);
 const QString KVXEnableMonitorSMARTStatusAutomaticExecutionConfigurationKey =
-    QStringLiteral("SMARTStatusMonitorEnabled");
+    key(schedule::keys::kSMARTStatusMonitorEnabled);
 const QString KVXQueueNameHardRestartAutomaticExecutionConfigurationKey =
-    QStringLiteral("HardRestartQueueName");
-const QString KVXAutorestartedQueueReportDefaultsKey = QStringLiteral("AutorestartedQueueConfig");
-const QString KVXLastSeenHostSessionDefaultsKey = QStringLiteral("LastSeenHostSession");
-const QString KVXActionWaitingAgentActionKey = QStringLiteral("KVXActionWaitingAgentActionKey");
+    key(schedule::keys::kHardRestartQueueName);
+const QString KVXAutorestartedQueueReportDefaultsKey =
+    key(schedule::keys::kAutorestartedQueueConfig);
+const QString KVXLastSeenHostSessionDefaultsKey = key(schedule::keys::kLastSeenHostSession);
+const QString KVXActionWaitingAgentActionKey = key(schedule::keys::kActionWaitingAgentAction);
 const QString KVXContextInfoWaitingAgentActionKey =
-    QStringLiteral("KVXContextInfoWaitingAgentActionKey");
+    key(schedule::keys::kContextInfoWaitingAgentAction);
 
 const QString KVXSupportAddress = QStringLiteral("support@kvxlabs.com");

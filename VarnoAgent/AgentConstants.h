@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "schedule/model.h"
+
 // launchd label, launch agent file name and the agent's server name.
 extern const QString KVXVarnoAgentIdentifier;
 // The main application's preferences domain and server name.
@@ -29,9 +31,9 @@ extern const QString KVXContextInfoWaitingAgentActionKey;
 
 // What the main application is asked to do when it fetches the waiting action.
 enum KVXWaitingAgentAction : int {
-    KVXWaitingAgentActionAutorestartedReport = 0,
-    KVXWaitingAgentActionHardRestartQueue = 1,
-    KVXWaitingAgentActionScheduledQueue = 2,
+    KVXWaitingAgentActionAutorestartedReport = schedule::kAutorestartedReportAction,
+    KVXWaitingAgentActionHardRestartQueue = schedule::kHardRestartQueueAction,
+    KVXWaitingAgentActionScheduledQueue = schedule::kScheduledQueueAction,
 };
 
 // Where users are asked to write when something goes wrong.

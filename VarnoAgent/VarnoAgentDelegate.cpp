@@ -11,13 +11,14 @@
 #include "AgentDebug.h"
 #include "AgentRemoteObject.h"
 #include "CountdownAlert.h"
-#include "ScheduleConfiguration.h"
 #include "app/application.h"
 #include "app/connection.h"
 #include "app/log.h"
 #include "app/propertylistfile.h"
 #include "app/userdefaults.h"
 #include "host/root.h"
+#include "schedule/launchagent.h"
+#include "schedule/model.h"
 
 VarnoAgentDelegate::VarnoAgentDelegate(QObject* parent)
     : QObject(parent),
@@ -64,8 +65,7 @@ QString VarnoAgentDelegate::varnoBundlePath() const {
 }
 
 QString VarnoAgentDelegate::launchAgentPath() const {
-    return app::expandTildeInPath(
-        QStringLiteral("~/Library/LaunchAgents/%1.plist").arg(KVXVarnoAgentIdentifier));
+    return schedule::launchAgentPath();
 }
 
 QPixmap VarnoAgentDelegate::icon() const {
@@ -131,15 +131,7 @@ void VarnoAgentDelegate::reconfigureLaunchAgent() {
     const QString program =
         QString::fromStdString(host::machinePath(QDir::cleanPath(bundlePath_).toStdString())) +
         QStringLiteral("/Contents/MacOS/VarnoAgent");
-    const QVariantMap config{
-        {QStringLiteral("Disabled"), !startupChecks},
-        {QStringLiteral("Label"), KVXVarnoAgentIdentifier},
-        {QStringLiteral("Program"), program},
-        {QStringLiteral("RunAtLoad"), true},
-        {QStringLiteral("KeepAlive"), false},
-        {QStringLiteral("OnDemand"), true},
-        {QStringLiteral("LaunchOnlyOnce"), true},
-    };
+    const QVariantMap config = schedule::launchAgentDictionary(program, !startupChecks);
     DLog("Saving launch agent config: %@", config);
     // The rename of the atomic write replaces the old file; it is not
     // removed first, so a failed write leaves the old one in place.

@@ -11,12 +11,12 @@
 #include "AgentAlerts.h"
 #include "AgentDebug.h"
 #include "CountdownAlert.h"
-#include "ScheduleConfiguration.h"
 #include "VarnoAgentDelegate.h"
 #include "app/application.h"
 #include "app/log.h"
 #include "app/userdefaults.h"
 #include "host/root.h"
+#include "schedule/model.h"
 
 namespace {
 
@@ -67,22 +67,7 @@ QVariantList VarnoAgentDelegate::unrunScheduleConfigurations() const {
 }
 
 double VarnoAgentDelegate::timeIntervalForScheduleInterval(int interval) {
-    constexpr double kDay = 86400;
-    switch (interval) {
-        case 0:
-        case 1:
-            return kDay;
-        case 2:
-            return 7 * kDay;
-        case 3:
-            return 14 * kDay;
-        case 4:
-            return 30 * kDay;
-        case 5:
-            return 61 * kDay;
-        default:
-            return 0;
-    }
+    return schedule::timeIntervalForScheduleInterval(interval);
 }
 
 QVariant VarnoAgentDelegate::autorestartedQueueReport() const {
