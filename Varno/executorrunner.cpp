@@ -64,6 +64,7 @@ class ItemCollector {
                 if (observer_) observer_->record(document, view(item.bytes));
                 break;
             }
+            case StreamItem::Kind::OversizedRecord:
             case StreamItem::Kind::TruncatedRecord:
                 outcome_.truncated = true;
                 outcome_.items.append(

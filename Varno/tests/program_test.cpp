@@ -209,9 +209,8 @@ TEST_F(VarnoProgram, ShowsTextPercentLinesAndASummary) {
 
 TEST_F(VarnoProgram, PlistOutputParsesAndHoldsEveryRecord) {
     const std::string record = sizeRecord(kCaches, 4096);
-    const std::string tool =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-        "\t<key>ErrorCode</key>\n\t<integer>0</integer>\n</dict>\n</plist>\n";
+    plist::Dictionary toolDocument{{"ErrorCode", plist::Value::integer(0)}};
+    const std::string tool = plist::writeXML(plist::Value(toolDocument));
     script(kCaches, "\tRemoving /Library/Caches/<plist>.cache\n" + increment() + record +
                         "tail \x1b[1mbold\xff\n" + tool);
     for (const std::string chunk : {"1", "5", "4096"}) {
