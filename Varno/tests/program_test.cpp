@@ -242,6 +242,45 @@ TEST_F(VarnoProgram, PlistOutputParsesAndHoldsEveryRecord) {
     }
 }
 
+// Whatever bytes names and tools put in the stream, the terminal gets no
+// control character but the line breaks and tabs, and no byte that is not UTF-8.
+TEST_F(VarnoProgram, ControlCharactersAreShownNotSentToTheTerminal) {
+    const std::string kQuery = "KVXAEQueryProcessesAuthExec";
+    plist::Dictionary process{{"PID", plist::Value::integer(42)},
+                              {"EffectiveUser", plist::Value::integer(0)},
+                              {"PercentCPU", plist::Value::real(0)},
+                              {"PercentMemory", plist::Value::real(0)},
+                              {"Command", plist::Value("top\xC2\x9B" "1m\t\r\nx")}};
+    plist::Dictionary record{
+        {"KVXAEQueryProcessesAuthExecDictionaryOutputKey",
+         plist::Value(plist::Array{plist::Value(process)})},
+        {"KVXAEDictionaryIdentifierAuthExecOutputIdentifier", plist::Value(kQuery)}};
+    script(kQuery,
+           "\tRemoving /private/tmp/a\x1b[2K\x1b[1Ab\n"
+           "\tRemoving /private/tmp/\x1b]0;owned\x07\n"
+           "\x1b]52;c;cm0gLXJmIH4=\x07\n"
+           "caf\xC3\xA9 \xE6\x97\xA5\tok\r\n"
+           "\xFF\xFE \xC2\x85 \x7F \x01\n"
+           "\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE6\x97\n" +
+               plist::writeXML(plist::Value(record)));
+    RunResult r = varno({"run", "query-processes"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("Listing processes...\n"
+                         "\tRemoving /private/tmp/a\\x1B[2K\\x1B[1Ab\n"
+                         "\tRemoving /private/tmp/\\x1B]0;owned\\x07\n"
+                         "\\x1B]52;c;cm0gLXJmIH4=\\x07\n"
+                         "caf\xC3\xA9 \xE6\x97\xA5\tok\\r\n"
+                         "\\xFF\\xFE \\xC2\\x85 \\x7F \\x01\n"
+                         "\\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE6\\x97\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("  top\\xC2\\x9B1m\\t\\r\\nx\n"), std::string::npos) << r.out;
+    for (unsigned char c : r.out) {
+        EXPECT_TRUE(c >= 0x20 || c == '\n' || c == '\t') << int(c);
+        EXPECT_TRUE(c != 0x7F && c != 0xC2 && c < 0xF0) << int(c);  // no C1 control in this output
+    }
+}
+
 TEST_F(VarnoProgram, ExecutorDyingInsideARecordIsReported) {
     const std::string record = sizeRecord(kCaches, 10);
     script(kCaches, "\tRemoving x\n" + record.substr(0, record.size() / 2), "kill");
