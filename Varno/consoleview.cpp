@@ -142,7 +142,7 @@ QStringList readableRecord(const QVariantMap& record) {
             const QVariant size = volume.value(
                 QStringLiteral("KVXAEIndexSizeQuerySpotlightInfoExecutorDidEndInfoKey"));
             if (size.isValid())
-                line += QStringLiteral(": index of %1").arg(humanSize(size.toLongLong()));
+                line += QStringLiteral(": index of %1").arg(humanSize(sizeValue(size)));
             if (volume
                     .value(
                         QStringLiteral("KVXAESelfExculdedQuerySpotlightInfoExecutorDidEndInfoKey"))
@@ -331,7 +331,7 @@ void ConsoleView::printSummary(const QList<RunOutcome>& outcomes) {
                       .arg(OperationCatalog::titleFor(outcome.identifier),
                            parts.join(QStringLiteral(", ")), duration(outcome.seconds)));
         if (outcome.reportsBytesRemoved()) {
-            total += outcome.bytesRemoved();
+            total = addSizes(total, outcome.bytesRemoved());
             anySize = true;
         }
         if (!outcome.succeeded()) ++failed;

@@ -26,7 +26,7 @@ QVariantMap plistReport(const QList<RunOutcome>& outcomes) {
             run.insert(QStringLiteral("ExitStatus"), o.exitStatus);
         if (o.reportsBytesRemoved()) {
             run.insert(QStringLiteral("BytesRemoved"), o.bytesRemoved());
-            total += o.bytesRemoved();
+            total = addSizes(total, o.bytesRemoved());
         }
         succeeded = succeeded && o.succeeded();
         runs << run;

@@ -26,8 +26,15 @@ struct RunOutcome {
     bool reportsBytesRemoved() const;
 };
 
-// "0 bytes", "512 bytes", "1.5 KB", "12.3 MB", "2.0 GB" (units of 1024).
+// "0 bytes", "512 bytes", "1.5 KB", "12.3 MB", "2.0 GB" (units of 1024);
+// any value, negative ones with a "-".
 QString humanSize(qint64 bytes);
+
+// A byte count from a record: an unsigned value beyond the signed range
+// counts as the largest signed one.
+qint64 sizeValue(const QVariant& value);
+// a + b, held at the signed range's ends instead of wrapping.
+qint64 addSizes(qint64 a, qint64 b);
 
 // What an exit status of the executor means, in a few words.
 QString exitStatusMeaning(int status);
