@@ -183,6 +183,7 @@ void ConsoleView::writeLine(const QString& line) {
 }
 
 void ConsoleView::operationStarted(const QString& identifier, double expectedIncrements) {
+    identifier_ = identifier;
     title_ = OperationCatalog::titleFor(identifier);
     tracker_.reset(expectedIncrements);
     clock_.start();
@@ -236,8 +237,15 @@ void ConsoleView::record(const QVariant& document, QByteArrayView raw) {
 }
 
 void ConsoleView::truncatedRecord(QByteArrayView) {
+    lostRecord(QStringLiteral("the executor's output ended inside a result record"));
+}
+
+void ConsoleView::lostRecord(const QString& problem) {
     clearBar();
-    write(err_, "Varno: the executor's output ended inside a result record\n");
+    write(err_, QStringLiteral("Varno: %1 (%2): %3\n")
+                    .arg(title_, field(identifier_), problem)
+                    .toUtf8());
+    drawBar(false);
 }
 
 void ConsoleView::diagnostic(QByteArrayView bytes) {

@@ -28,6 +28,8 @@ QVariantMap plistReport(const QList<RunOutcome>& outcomes) {
             run.insert(QStringLiteral("BytesRemoved"), o.bytesRemoved());
             total = addSizes(total, o.bytesRemoved());
         }
+        run.insert(QStringLiteral("Succeeded"), o.succeeded());
+        if (!o.lostRecords.isEmpty()) run.insert(QStringLiteral("LostRecords"), o.lostRecords);
         succeeded = succeeded && o.succeeded();
         runs << run;
     }

@@ -168,6 +168,7 @@ QStringList describeResults(const RunOutcome& outcome) {
         }
     }
     if (outcome.truncated) parts << QStringLiteral("the output ended inside a result record");
+    parts << outcome.lostRecords;
     return parts;
 }
 

@@ -152,6 +152,8 @@ TEST_F(VarnoProgram, SendsTheFramedRequestAndPassesTheStatusOn) {
 }
 
 TEST_F(VarnoProgram, TypesValuesByTheOperationsKeys) {
+    const std::string localizations = "KVXAECleanLocalizationsAuthExec";
+    script(localizations, sizeRecord(localizations, 0));
     ASSERT_EQ(varno({"run", "clean-localizations", "UserApplications=true",
                      "Languages=French,German", "Languages=Dutch"})
                   .exitStatus,
@@ -300,6 +302,47 @@ TEST_F(VarnoProgram, ExecutorDyingInsideARecordIsReported) {
     EXPECT_EQ(*report->find("Succeeded"), plist::Value::boolean(false));
 }
 
+// A record that cannot be read, or that never came from an operation that
+// always writes one, fails the run instead of vanishing.
+TEST_F(VarnoProgram, ALostRecordFailsTheRunAndIsNamed) {
+    const std::string kQuery = "KVXAEQueryProcessesAuthExec";
+    std::string unreadable = sizeRecord(kQuery, 0);
+    unreadable.replace(unreadable.find("<integer>"), 9, "<string>ctl\x01x</string><integer>");
+    const struct {
+        std::string identifier, alias, stream, problem;
+    } cases[] = {
+        {kQuery, "query-processes", unreadable, "a result record could not be read ("},
+        {kCaches, "clean-caches", "\tRemoving a\n" + increment(),
+         "the executor wrote no result record"},
+        {kLogs, "clean-logs", sizeRecord(kCaches, 5), "the executor wrote no result record"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.alias);
+        script(c.identifier, c.stream);
+        RunResult r = varno({"run", c.alias});
+        EXPECT_EQ(r.exitStatus, 76);
+        EXPECT_NE(r.err.find("(" + c.identifier + "): " + c.problem), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find(": " + c.problem), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("1 operation, 1 failed"), std::string::npos) << r.out;
+
+        RunResult p = varno({"run", c.alias, "--plist"});
+        EXPECT_EQ(p.exitStatus, 76);
+        auto report = plist::parse(p.out);
+        ASSERT_TRUE(report) << p.out;
+        EXPECT_EQ(*report->find("Succeeded"), plist::Value::boolean(false));
+        const plist::Value& op = (*report->find("Operations")->asArray())[0];
+        ASSERT_TRUE(op.find("Succeeded"));
+        EXPECT_EQ(*op.find("Succeeded"), plist::Value::boolean(false));
+        const plist::Value* lost = op.find("LostRecords");
+        ASSERT_TRUE(lost && lost->asArray() && lost->asArray()->size() == 1u);
+        EXPECT_EQ((*lost->asArray())[0].asString()->rfind(c.problem, 0), 0u);
+    }
+    // An operation that writes no record succeeds without one.
+    RunResult none = varno({"run", "set-network", "--plist"});
+    EXPECT_EQ(none.exitStatus, 0);
+    EXPECT_EQ(*plist::parse(none.out)->find("Succeeded"), plist::Value::boolean(true));
+}
+
 TEST_F(VarnoProgram, QueueOfTwoRunsBothAndSumsTheirResults) {
     EXPECT_EQ(varno({"queue", "add", "Weekly", "clean-caches", "UserFonts=true"}).exitStatus, 0);
     EXPECT_EQ(
@@ -409,6 +452,7 @@ TEST_F(VarnoProgram, RequestFileAndNestedValues) {
     std::ofstream(files.path() + "/request.plist") << plist::writeXML(plist::Value(base));
     plist::Dictionary profile{{"Sleep", plist::Value::integer(10)}};
     std::ofstream(files.path() + "/profile.plist") << plist::writeBinary(plist::Value(profile));
+    script(kLogs, sizeRecord(kLogs, 0));
 
     ASSERT_EQ(
         varno({"run", "--request", files.path() + "/request.plist", "SystemMail=false"}).exitStatus,
