@@ -86,9 +86,14 @@ QByteArray visible(QByteArrayView bytes, bool keepLayout) {
     return visible(std::string_view(bytes.data(), static_cast<size_t>(bytes.size())), keepLayout);
 }
 
+QString visible(const QString& text, bool keepLayout) {
+    const QByteArray utf8 = text.toUtf8();
+    return QString::fromUtf8(visible(QByteArrayView(utf8), keepLayout));
+}
+
 // One field of a table line.
 QString field(const QString& text) {
-    return QString::fromUtf8(visible(QByteArrayView(text.toUtf8()), false));
+    return visible(text, false);
 }
 
 int terminalWidth(std::FILE* stream) {
@@ -155,7 +160,7 @@ QStringList readableRecord(const QVariantMap& record) {
                         "KVXAEIndexingStatusQuerySpotlightInfoExecutorDidEndInfoKey"))
                     .toString();
             for (const QString& s : status.split(u'\n', Qt::SkipEmptyParts))
-                lines << QStringLiteral("    ") + QString::fromUtf8(visible(QByteArrayView(s.toUtf8()), true));
+                lines << QStringLiteral("    ") + visible(s, true);
         }
     }
     return lines;
@@ -242,9 +247,8 @@ void ConsoleView::truncatedRecord(QByteArrayView) {
 
 void ConsoleView::lostRecord(const QString& problem) {
     clearBar();
-    write(err_, QStringLiteral("Varno: %1 (%2): %3\n")
-                    .arg(title_, field(identifier_), problem)
-                    .toUtf8());
+    write(err_,
+          QStringLiteral("Varno: %1 (%2): %3\n").arg(title_, field(identifier_), problem).toUtf8());
     drawBar(false);
 }
 

@@ -25,8 +25,8 @@ void forEachSizeRecord(const RunOutcome& outcome, F&& f) {
 qint64 sizeValue(const QVariant& value) {
     // A property-list integer above the signed range arrives unsigned.
     if (value.typeId() == QMetaType::ULongLong)
-        return static_cast<qint64>(std::min<quint64>(value.toULongLong(),
-                                                     std::numeric_limits<qint64>::max()));
+        return static_cast<qint64>(
+            std::min<quint64>(value.toULongLong(), std::numeric_limits<qint64>::max()));
     return value.toLongLong();
 }
 
@@ -54,7 +54,7 @@ QString humanSize(qint64 bytes) {
     const QString sign = bytes < 0 ? QStringLiteral("-") : QString();
     if (magnitude < 1024)
         return QStringLiteral("%1%2 %3").arg(sign).arg(magnitude).arg(magnitude == 1 ? "byte"
-                                                                                      : "bytes");
+                                                                                     : "bytes");
     static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
     double value = static_cast<double>(magnitude) / 1024.0;
     int unit = 0;

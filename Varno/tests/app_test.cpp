@@ -125,9 +125,9 @@ TEST(RunOutcome, SizesOverTheWholeRangeFormatAndSumWithoutWrapping) {
         varno::RunOutcome o;
         o.identifier = "KVXAEUserSystemCleanCachesAuthExec";
         for (const QVariant& size : values)
-            o.records << QVariantMap{{"KVXAEDictionaryIdentifierAuthExecOutputIdentifier",
-                                      o.identifier},
-                                     {"KVXAETotalSizeRemovedAuthExecDictionaryOutputKey", size}};
+            o.records << QVariantMap{
+                {"KVXAEDictionaryIdentifierAuthExecOutputIdentifier", o.identifier},
+                {"KVXAETotalSizeRemovedAuthExecDictionaryOutputKey", size}};
         return o;
     };
     const std::pair<QVariantList, qint64> sums[] = {

@@ -252,7 +252,8 @@ TEST_F(VarnoProgram, ControlCharactersAreShownNotSentToTheTerminal) {
                               {"EffectiveUser", plist::Value::integer(0)},
                               {"PercentCPU", plist::Value::real(0)},
                               {"PercentMemory", plist::Value::real(0)},
-                              {"Command", plist::Value("top\xC2\x9B" "1m\t\r\nx")}};
+                              {"Command", plist::Value("top\xC2\x9B"
+                                                       "1m\t\r\nx")}};
     plist::Dictionary record{
         {"KVXAEQueryProcessesAuthExecDictionaryOutputKey",
          plist::Value(plist::Array{plist::Value(process)})},

@@ -50,8 +50,9 @@ const std::string kProlog = kDeclaration +
                             "<plist version=\"1.0\">\n";
 
 std::string record(const std::string& tag, const std::string& extra = "") {
-    return kProlog + "<dict>\n\t<key>KVXAEDictionaryIdentifierAuthExecOutputIdentifier</key>\n"
-                     "\t<string>" +
+    return kProlog +
+           "<dict>\n\t<key>KVXAEDictionaryIdentifierAuthExecOutputIdentifier</key>\n"
+           "\t<string>" +
            tag + "</string>\n" + extra + "</dict>\n</plist>\n";
 }
 
@@ -91,11 +92,13 @@ Sample sample() {
     add({Kind::Record, r2}, r2);
     // A tool's own document without a tag; without the serializer's prolog
     // a document is text.
-    std::string tool = kProlog + "<dict><key>ErrorCode</key>"
+    std::string tool = kProlog +
+                       "<dict><key>ErrorCode</key>"
                        "<integer>0</integer></dict></plist>\n";
     add({Kind::Record, tool}, tool);
-    text("<plist version=\"1.0\"><dict><key>ErrorCode</key><integer>0</integer>"
-         "</dict></plist>\n");
+    text(
+        "<plist version=\"1.0\"><dict><key>ErrorCode</key><integer>0</integer>"
+        "</dict></plist>\n");
     add({Kind::Progress, kProgress + "(24.00,25.00)\n", 24, 25}, kProgress + "(24.00,25.00)\n");
     text("last line without newline");
     return s;
@@ -175,9 +178,10 @@ TEST(RecordStreamParser, RecordsBackToBackAndEmptyLinesKept) {
 // Names a user chose reach the stream inside announcements; only what the
 // executor writes at the start of a line may be a record.
 TEST(RecordStreamParser, RecordsOnlyWhereTheExecutorWritesThem) {
-    const std::string size = record("KVXAEUserSystemCleanCachesAuthExec",
-                                    "\t<key>KVXAETotalSizeRemovedAuthExecDictionaryOutputKey</key>\n"
-                                    "\t<integer>7</integer>\n");
+    const std::string size =
+        record("KVXAEUserSystemCleanCachesAuthExec",
+               "\t<key>KVXAETotalSizeRemovedAuthExecDictionaryOutputKey</key>\n"
+               "\t<integer>7</integer>\n");
     const std::string& declaration = kDeclaration;
     const std::vector<std::string> textOnly = {
         "\tRemoving /private/tmp/x" + kProgress + "(99.00,100.00)\n",
@@ -211,16 +215,18 @@ TEST(RecordStreamParser, RecordsOnlyWhereTheExecutorWritesThem) {
 }
 
 TEST(RecordStreamParser, RecordOverTheLimitIsReportedAndSkipped) {
-    const std::string big = record("KVXAEQueryProcessesAuthExec",
-                                   "\t<key>a</key>\n\t<string>" + std::string(3000, '&') +
-                                       "</string>\n");
+    const std::string big =
+        record("KVXAEQueryProcessesAuthExec",
+               "\t<key>a</key>\n\t<string>" + std::string(3000, '&') + "</string>\n");
     const std::string small = record("B");
     const std::string stream = "before\n" + big + "after\n" + small;
     for (std::size_t n : {std::size_t{1}, std::size_t{100}, stream.size()}) {
         SCOPED_TRACE(n);
         std::vector<Item> items;
         RecordStreamParser parser(
-            [&](const StreamItem& i) { items.push_back({i.kind, std::string(i.bytes)}); },
+            [&](const StreamItem& i) {
+                items.push_back({i.kind, std::string(i.bytes)});
+            },
             big.size() - 2);  // one byte short of the document through its closing tag
         for (std::size_t at = 0; at < stream.size(); at += n)
             parser.feed(std::string_view(stream).substr(at, n));
