@@ -44,7 +44,9 @@ Options:
 const char kRunHelp[] = R"(Runs one operation: OPERATION is an identifier or its alias (see
 "Varno operations"). Text lines appear as the executor writes them, progress
 as a bar (plain "NN%" lines when the output is no terminal), then a summary.
-The exit status is the executor's.
+The exit status is the executor's, or 76 when it ended with 0 but a result
+record was lost: one that could not be read, was too large, or never came
+from an operation that always writes one.
 
 Values: true/false are booleans, whole numbers integers, anything else a
 string, unless the operation's key says otherwise. A repeated key or a comma

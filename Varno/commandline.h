@@ -28,6 +28,7 @@ class CommandLine {
     static constexpr int kExitUnavailable = 69;
     static constexpr int kExitSoftware = 70;
     static constexpr int kExitIOError = 74;
+    static constexpr int kExitProtocol = 76;
     static constexpr int kExitNoPermission = 77;
     // A queue in which at least one configuration failed.
     static constexpr int kExitQueueFailed = 1;

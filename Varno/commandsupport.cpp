@@ -72,7 +72,8 @@ RequestInput buildRequest(const QStringList& positional, const Parsed& parsed) {
 int statusOfRun(const RunOutcome& outcome) {
     if (!outcome.startError.isEmpty()) return CommandLine::kExitUnavailable;
     if (outcome.signal) return 128 + outcome.signal;
-    return outcome.exitStatus;
+    if (outcome.exitStatus != 0) return outcome.exitStatus;
+    return outcome.succeeded() ? 0 : CommandLine::kExitProtocol;
 }
 
 QueueStore queueStore() {

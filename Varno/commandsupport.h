@@ -38,7 +38,8 @@ struct RequestInput {
 RequestInput buildRequest(const QStringList& positional, const Parsed& parsed);
 
 // Varno's exit status for one run: the executor's, 128 + a signal that
-// ended it, or 69 when it could not be started.
+// ended it, 69 when it could not be started, or 76 when it ended with 0 but
+// a result record was lost.
 int statusOfRun(const RunOutcome& outcome);
 
 // The queues and schedules in the preferences domain of the user running Varno.

@@ -6,12 +6,95 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "operationcatalog.h"
 
 namespace varno {
 
 namespace {
+
+// Length of the valid UTF-8 sequence at the start of s (overlong forms,
+// surrogates and code points past U+10FFFF are invalid), or 0.
+std::size_t utf8SequenceLength(std::string_view s) {
+    auto in = [&](std::size_t i, unsigned char low, unsigned char high) {
+        if (i >= s.size()) return false;
+        const auto c = static_cast<unsigned char>(s[i]);
+        return c >= low && c <= high;
+    };
+    const auto lead = static_cast<unsigned char>(s[0]);
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return in(1, 0x80, 0xBF) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+        return in(1, low, high) && in(2, 0x80, 0xBF) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+        return in(1, low, high) && in(2, 0x80, 0xBF) && in(3, 0x80, 0xBF) ? 4 : 0;
+    }
+    return 0;
+}
+
+// Text as a terminal may receive it: valid UTF-8 as it is; a carriage return
+// as \r and every other control character (C0, DEL, C1) and every byte that
+// is not UTF-8 as \xHH, byte by byte. Line breaks and tabs stay when
+// keepLayout; inside one field of a table they are shown as \n and \t.
+QByteArray visible(std::string_view s, bool keepLayout) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    QByteArray out;
+    out.reserve(static_cast<qsizetype>(s.size()));
+    auto escape = [&](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        out += "\\x";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    };
+    while (!s.empty()) {
+        const auto c = static_cast<unsigned char>(s.front());
+        const std::size_t n = utf8SequenceLength(s);
+        if (n == 0) {
+            escape(s.front());
+            s.remove_prefix(1);
+            continue;
+        }
+        if (n == 1 && (c < 0x20 || c == 0x7F)) {
+            if (keepLayout && (c == '\n' || c == '\t'))
+                out += static_cast<char>(c);
+            else if (c == '\n')
+                out += "\\n";
+            else if (c == '\t')
+                out += "\\t";
+            else if (c == '\r')
+                out += "\\r";
+            else
+                escape(s.front());
+        } else if (n == 2 && c == 0xC2 && static_cast<unsigned char>(s[1]) < 0xA0) {
+            escape(s[0]);
+            escape(s[1]);
+        } else {
+            out.append(s.data(), static_cast<qsizetype>(n));
+        }
+        s.remove_prefix(n);
+    }
+    return out;
+}
+
+QByteArray visible(QByteArrayView bytes, bool keepLayout) {
+    return visible(std::string_view(bytes.data(), static_cast<size_t>(bytes.size())), keepLayout);
+}
+
+QString visible(const QString& text, bool keepLayout) {
+    const QByteArray utf8 = text.toUtf8();
+    return QString::fromUtf8(visible(QByteArrayView(utf8), keepLayout));
+}
+
+// One field of a table line.
+QString field(const QString& text) {
+    return visible(text, false);
+}
 
 int terminalWidth(std::FILE* stream) {
     winsize size{};
@@ -49,22 +132,22 @@ QStringList readableRecord(const QVariantMap& record) {
                          .arg(p.value(QStringLiteral("EffectiveUser")).toLongLong(), 6)
                          .arg(percent(p.value(QStringLiteral("PercentCPU"))), 6)
                          .arg(percent(p.value(QStringLiteral("PercentMemory"))), 6)
-                         .arg(p.value(QStringLiteral("Command")).toString());
+                         .arg(field(p.value(QStringLiteral("Command")).toString()));
         }
     } else if (tag == u"KVXAEQuerySpotlightInfoAuthExec") {
         for (const QVariant& v :
              record.value(QStringLiteral("KVXAEVolumesQuerySpotlightAuthExecDictionaryOutputKey"))
                  .toList()) {
             const QVariantMap volume = v.toMap();
-            QString line =
-                QStringLiteral("  ") +
-                volume
-                    .value(QStringLiteral("KVXAEMountPointQuerySpotlightInfoExecutorDidEndInfoKey"))
-                    .toString();
+            QString line = QStringLiteral("  ") +
+                           field(volume
+                                     .value(QStringLiteral(
+                                         "KVXAEMountPointQuerySpotlightInfoExecutorDidEndInfoKey"))
+                                     .toString());
             const QVariant size = volume.value(
                 QStringLiteral("KVXAEIndexSizeQuerySpotlightInfoExecutorDidEndInfoKey"));
             if (size.isValid())
-                line += QStringLiteral(": index of %1").arg(humanSize(size.toLongLong()));
+                line += QStringLiteral(": index of %1").arg(humanSize(sizeValue(size)));
             if (volume
                     .value(
                         QStringLiteral("KVXAESelfExculdedQuerySpotlightInfoExecutorDidEndInfoKey"))
@@ -77,7 +160,7 @@ QStringList readableRecord(const QVariantMap& record) {
                         "KVXAEIndexingStatusQuerySpotlightInfoExecutorDidEndInfoKey"))
                     .toString();
             for (const QString& s : status.split(u'\n', Qt::SkipEmptyParts))
-                lines << QStringLiteral("    ") + s;
+                lines << QStringLiteral("    ") + visible(s, true);
         }
     }
     return lines;
@@ -105,6 +188,7 @@ void ConsoleView::writeLine(const QString& line) {
 }
 
 void ConsoleView::operationStarted(const QString& identifier, double expectedIncrements) {
+    identifier_ = identifier;
     title_ = OperationCatalog::titleFor(identifier);
     tracker_.reset(expectedIncrements);
     clock_.start();
@@ -120,7 +204,7 @@ void ConsoleView::operationStarted(const QString& identifier, double expectedInc
 
 void ConsoleView::text(QByteArrayView bytes) {
     clearBar();
-    write(out_, bytes);
+    write(out_, visible(bytes, true));
     midLine_ = !bytes.endsWith('\n');
     drawBar(false);
 }
@@ -158,13 +242,19 @@ void ConsoleView::record(const QVariant& document, QByteArrayView raw) {
 }
 
 void ConsoleView::truncatedRecord(QByteArrayView) {
+    lostRecord(QStringLiteral("the executor's output ended inside a result record"));
+}
+
+void ConsoleView::lostRecord(const QString& problem) {
     clearBar();
-    write(err_, "Varno: the executor's output ended inside a result record\n");
+    write(err_,
+          QStringLiteral("Varno: %1 (%2): %3\n").arg(title_, field(identifier_), problem).toUtf8());
+    drawBar(false);
 }
 
 void ConsoleView::diagnostic(QByteArrayView bytes) {
     clearBar();
-    write(err_, bytes);
+    write(err_, visible(bytes, true));
     drawBar(false);
 }
 
@@ -253,7 +343,7 @@ void ConsoleView::printSummary(const QList<RunOutcome>& outcomes) {
                       .arg(OperationCatalog::titleFor(outcome.identifier),
                            parts.join(QStringLiteral(", ")), duration(outcome.seconds)));
         if (outcome.reportsBytesRemoved()) {
-            total += outcome.bytesRemoved();
+            total = addSizes(total, outcome.bytesRemoved());
             anySize = true;
         }
         if (!outcome.succeeded()) ++failed;

@@ -23,6 +23,7 @@ class ConsoleView : public RunObserver {
     void progress(double position, double total) override;
     void record(const QVariant& document, QByteArrayView raw) override;
     void truncatedRecord(QByteArrayView raw) override;
+    void lostRecord(const QString& problem) override;
     void diagnostic(QByteArrayView bytes) override;
     void tick() override;
     void operationFinished(const RunOutcome& outcome) override;
@@ -42,6 +43,7 @@ class ConsoleView : public RunObserver {
     std::FILE* out_;
     std::FILE* err_;
     bool terminal_;
+    QString identifier_;
     QString title_;
     ProgressTracker tracker_;
     QElapsedTimer clock_;

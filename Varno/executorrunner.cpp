@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "app/plistbridge.h"
+#include "expectedrecords.h"
 #include "operationcatalog.h"
 #include "plist/plist.h"
 #include "recordstreamparser.h"
@@ -50,10 +51,12 @@ class ItemCollector {
                 if (observer_) observer_->progress(item.position, item.total);
                 break;
             case StreamItem::Kind::Record: {
-                auto value = plist::parse(item.bytes);
+                plist::ParseError error;
+                auto value = plist::parse(item.bytes, &error);
                 if (!value) {
-                    // Looked like a document but is none: keep it as the text it is.
-                    text(item.bytes);
+                    lost(QStringLiteral("a result record could not be read (%1)")
+                             .arg(QString::fromStdString(error.message)),
+                         item.bytes);
                     break;
                 }
                 QVariant document = app::variantFromPlist(*value);
@@ -64,6 +67,11 @@ class ItemCollector {
                 if (observer_) observer_->record(document, view(item.bytes));
                 break;
             }
+            case StreamItem::Kind::OversizedRecord:
+                lost(QStringLiteral("a result record over Varno's limit of %1 was skipped")
+                         .arg(humanSize(RecordStreamParser::kMaxRecord)),
+                     item.bytes);
+                break;
             case StreamItem::Kind::TruncatedRecord:
                 outcome_.truncated = true;
                 outcome_.items.append(
@@ -74,7 +82,28 @@ class ItemCollector {
         }
     }
 
+    // After the stream: an operation that always writes a record and ended
+    // well without one has lost it.
+    void checkRecordWritten() {
+        if (!outcome_.succeeded()) return;
+        const QString tag = alwaysWrittenRecordTag(outcome_.identifier);
+        if (tag.isEmpty()) return;
+        for (const QVariant& record : outcome_.records)
+            if (record.toMap().value(QLatin1String(kRecordTagKey)).toString() == tag) return;
+        lost(QStringLiteral("the executor wrote no result record"), {});
+    }
+
   private:
+    void lost(const QString& problem, std::string_view bytes) {
+        outcome_.lostRecords.append(problem);
+        if (!bytes.empty())
+            outcome_.items.append(
+                QVariantMap{{QStringLiteral("Kind"), QStringLiteral("LostRecord")},
+                            {QStringLiteral("Problem"), problem},
+                            {QStringLiteral("Text"), storableText(bytes)}});
+        if (observer_) observer_->lostRecord(problem);
+    }
+
     void text(std::string_view bytes) {
         outcome_.items.append(QVariantMap{{QStringLiteral("Kind"), QStringLiteral("Text")},
                                           {QStringLiteral("Text"), storableText(bytes)}});
@@ -181,6 +210,7 @@ RunOutcome ExecutorRunner::run(const QVariantMap& request) {
     readOutput();
     readErrors();
     parser.finish();
+    collector.checkRecordWritten();
     outcome.seconds = clock.elapsed() / 1000.0;
     if (observer_) observer_->operationFinished(outcome);
     return outcome;

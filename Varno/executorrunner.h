@@ -25,6 +25,8 @@ class RunObserver {
     // printed in the executor's place.
     virtual void record(const QVariant& document, QByteArrayView raw) = 0;
     virtual void truncatedRecord(QByteArrayView raw) = 0;
+    // A result record that could not be taken, or never came: why.
+    virtual void lostRecord(const QString& problem) = 0;
     // What the executor wrote to its standard error.
     virtual void diagnostic(QByteArrayView bytes) = 0;
     // Called a few times a second while the executor runs.

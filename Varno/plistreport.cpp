@@ -26,8 +26,10 @@ QVariantMap plistReport(const QList<RunOutcome>& outcomes) {
             run.insert(QStringLiteral("ExitStatus"), o.exitStatus);
         if (o.reportsBytesRemoved()) {
             run.insert(QStringLiteral("BytesRemoved"), o.bytesRemoved());
-            total += o.bytesRemoved();
+            total = addSizes(total, o.bytesRemoved());
         }
+        run.insert(QStringLiteral("Succeeded"), o.succeeded());
+        if (!o.lostRecords.isEmpty()) run.insert(QStringLiteral("LostRecords"), o.lostRecords);
         succeeded = succeeded && o.succeeded();
         runs << run;
     }

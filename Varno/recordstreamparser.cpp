@@ -8,66 +8,54 @@ namespace varno {
 
 namespace {
 
-constexpr std::string_view kDeclaration = "<?xml ";
-constexpr std::string_view kDeclarationEnd = "?>";
-constexpr std::string_view kDoctype = "<!DOCTYPE";
-constexpr std::string_view kDoctypePlist = "<!DOCTYPE plist";
-constexpr std::string_view kPlistOpen = "<plist";
+// The prolog exactly as the executor's serializer writes it.
+constexpr std::string_view kDeclarationLine = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+constexpr std::string_view kDoctypeLine =
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n";
 constexpr std::string_view kPlistClose = "</plist>";
-// How far the XML declaration and the document type may reach before the
-// plist element starts; the serializer's own prolog is far shorter.
-constexpr std::size_t kMaxProlog = 1024;
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
-std::string_view trimNewline(std::string_view line) {
-    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return line;
-}
-
-std::optional<double> parseNumber(std::string_view s) {
+// A value as "%.2f" writes it: an optional minus, digits, a period and two
+// digits; nothing else.
+std::optional<double> parseValue(std::string_view s) {
+    std::size_t i = !s.empty() && s.front() == '-' ? 1 : 0;
+    const std::size_t firstDigit = i;
+    while (i < s.size() && isDigit(s[i])) ++i;
+    if (i == firstDigit || s.size() != i + 3 || s[i] != '.' || !isDigit(s[i + 1]) ||
+        !isDigit(s[i + 2]))
+        return std::nullopt;
     double value = 0;
     auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
+    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
     return value;
 }
 
-// "(position,total)" and nothing else.
-bool parseProgressValues(std::string_view s, double& position, double& total) {
-    if (s.size() < 5 || s.front() != '(' || s.back() != ')') return false;
-    s = s.substr(1, s.size() - 2);
-    std::size_t comma = s.find(',');
+// The identifier, "(position,total)" and the newline (absent only at the
+// end of the stream), and nothing else.
+bool parseProgress(std::string_view line, double& position, double& total) {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (line.substr(0, kProgressIdentifier.size()) != kProgressIdentifier) return false;
+    line.remove_prefix(kProgressIdentifier.size());
+    if (line.size() < 2 || line.front() != '(' || line.back() != ')') return false;
+    line = line.substr(1, line.size() - 2);
+    const std::size_t comma = line.find(',');
     if (comma == std::string_view::npos) return false;
-    auto first = parseNumber(s.substr(0, comma));
-    auto second = parseNumber(s.substr(comma + 1));
+    auto first = parseValue(line.substr(0, comma));
+    auto second = parseValue(line.substr(comma + 1));
     if (!first || !second) return false;
     position = *first;
     total = *second;
     return true;
 }
 
-// A line that opens a plist element with nothing but markup after it, as a
-// document without an XML declaration starts. A sentence that merely begins
-// with the tag is text.
-bool looksLikePlistStartLine(std::string_view line) {
-    line = trimNewline(line);
-    if (line.substr(0, kPlistOpen.size()) != kPlistOpen) return false;
-    if (line.size() == kPlistOpen.size()) return false;
-    char next = line[kPlistOpen.size()];
-    if (next != '>' && !isSpace(next)) return false;
-    std::size_t close = line.find('>');
-    if (close == std::string_view::npos || line[close - 1] == '/') return false;
-    std::string_view rest = line.substr(close + 1);
-    while (!rest.empty() && isSpace(rest.front())) rest.remove_prefix(1);
-    return rest.empty() || rest.front() == '<';
-}
-
 }  // namespace
 
-RecordStreamParser::RecordStreamParser(Sink sink) : sink_(std::move(sink)) {}
+RecordStreamParser::RecordStreamParser(Sink sink, std::size_t maxRecord)
+    : sink_(std::move(sink)), maxRecord_(maxRecord) {}
 
 void RecordStreamParser::feed(std::string_view bytes) {
     buf_.append(bytes);
@@ -79,7 +67,8 @@ void RecordStreamParser::finish() {
     buf_.clear();
     pos_ = 0;
     state_ = State::Normal;
-    rejectedUntil_ = 0;
+    lineStart_ = true;
+    searchFrom_ = 0;
 }
 
 void RecordStreamParser::process(bool atEnd) {
@@ -89,11 +78,14 @@ void RecordStreamParser::process(bool atEnd) {
             case State::Normal:
                 progressed = processNormal(atEnd);
                 break;
-            case State::Candidate:
-                progressed = processCandidate(atEnd);
+            case State::Prolog:
+                progressed = processProlog(atEnd);
                 break;
             case State::InRecord:
                 progressed = processRecord(atEnd);
+                break;
+            case State::Skipping:
+                progressed = processSkipping(atEnd);
                 break;
         }
         if (!progressed) break;
@@ -103,116 +95,49 @@ void RecordStreamParser::process(bool atEnd) {
 
 bool RecordStreamParser::processNormal(bool atEnd) {
     if (pos_ >= buf_.size()) return false;
-    std::size_t newline = buf_.find('\n', pos_);
-    std::size_t lineEnd;
+    const std::size_t newline = buf_.find('\n', pos_);
+    std::size_t end;
     if (newline == std::string::npos) {
         if (!atEnd && buf_.size() - pos_ < kMaxLine) return false;
-        lineEnd = buf_.size();
+        end = buf_.size();
     } else {
-        lineEnd = newline + 1;
+        end = newline + 1;
     }
-    std::size_t candidate = findCandidate(pos_, lineEnd);
-    if (candidate != std::string::npos) {
-        candidate_ = candidate;
-        state_ = State::Candidate;
+    if (lineStart_ && std::string_view(buf_).substr(pos_, end - pos_) == kDeclarationLine) {
+        state_ = State::Prolog;
         return true;
     }
-    emitLine(pos_, lineEnd);
-    pos_ = lineEnd;
+    emitLine(end);
     return true;
 }
 
-std::size_t RecordStreamParser::findCandidate(std::size_t lineStart, std::size_t lineEnd) const {
-    std::string_view line(buf_.data() + lineStart, lineEnd - lineStart);
-    std::size_t from = rejectedUntil_ > lineStart ? rejectedUntil_ - lineStart : 0;
-    if (from >= line.size()) return std::string::npos;
-    // A declaration may follow text that lacked its newline, so it counts
-    // anywhere in the line, but only when it is complete on that line.
-    for (std::size_t p = line.find(kDeclaration, from); p != std::string_view::npos;
-         p = line.find(kDeclaration, p + 1)) {
-        if (line.find(kDeclarationEnd, p + kDeclaration.size()) != std::string_view::npos)
-            return lineStart + p;
+bool RecordStreamParser::processProlog(bool atEnd) {
+    const std::size_t doctype = pos_ + kDeclarationLine.size();
+    const std::string_view have = std::string_view(buf_).substr(doctype, kDoctypeLine.size());
+    if (have != kDoctypeLine.substr(0, have.size())) {
+        // A line that reads like the declaration and nothing more.
+        emitText(pos_, doctype);
+        pos_ = doctype;
+        lineStart_ = true;
+        state_ = State::Normal;
+        return true;
     }
-    if (from == 0 &&
-        (line.substr(0, kDoctypePlist.size()) == kDoctypePlist || looksLikePlistStartLine(line)))
-        return lineStart;
-    return std::string::npos;
-}
-
-RecordStreamParser::Prolog RecordStreamParser::checkProlog(std::size_t& bodyStart) const {
-    const Prolog short_ = Prolog::NeedMore;
-    const std::size_t n = buf_.size();
-    const std::size_t limit = candidate_ + kMaxProlog;
-    std::string_view all(buf_);
-    std::size_t i = candidate_;
-    auto skipSpace = [&] {
-        while (i < n && isSpace(buf_[i])) ++i;
-    };
-    // 1 when the text at i starts with s, 0 when it does not, -1 when the
-    // bytes so far agree but are too few to tell.
-    auto startsWith = [&](std::string_view s) {
-        std::size_t avail = n - i;
-        if (avail >= s.size()) return all.substr(i, s.size()) == s ? 1 : 0;
-        return all.substr(i) == s.substr(0, avail) ? -1 : 0;
-    };
-
-    if (startsWith(kDeclaration) == 1) {
-        std::size_t end = all.find(kDeclarationEnd, i);
-        if (end == std::string_view::npos) return n > limit ? Prolog::NotPlist : short_;
-        if (end > limit) return Prolog::NotPlist;
-        i = end + kDeclarationEnd.size();
-        skipSpace();
+    if (have.size() < kDoctypeLine.size()) {
+        if (atEnd) emitTruncated();
+        return atEnd;
     }
-    if (i >= n) return i > limit ? Prolog::NotPlist : short_;
-    int doctype = startsWith(kDoctype);
-    if (doctype < 0) return short_;
-    if (doctype == 1) {
-        std::size_t end = all.find('>', i);
-        if (end == std::string_view::npos) return n > limit ? Prolog::NotPlist : short_;
-        if (end > limit) return Prolog::NotPlist;
-        i = end + 1;
-        skipSpace();
-        if (i >= n) return i > limit ? Prolog::NotPlist : short_;
-    }
-    int open = startsWith(kPlistOpen);
-    if (open < 0) return short_;
-    if (open == 0 || i > limit) return Prolog::NotPlist;
-    std::size_t afterName = i + kPlistOpen.size();
-    if (afterName >= n) return short_;
-    if (buf_[afterName] != '>' && !isSpace(buf_[afterName])) return Prolog::NotPlist;
-    std::size_t tagEnd = all.find('>', afterName);
-    if (tagEnd == std::string_view::npos) return n > limit ? Prolog::NotPlist : short_;
-    // Judged the same whether the rest came in this read or a later one.
-    if (tagEnd > limit) return Prolog::NotPlist;
-    if (buf_[tagEnd - 1] == '/') return Prolog::NotPlist;  // an empty plist is no document
-    bodyStart = tagEnd + 1;
-    return Prolog::Plist;
-}
-
-bool RecordStreamParser::processCandidate(bool atEnd) {
-    std::size_t body = 0;
-    switch (checkProlog(body)) {
-        case Prolog::NeedMore:
-            // Everything so far agrees with a document's start.
-            if (atEnd) emitTruncated();
-            return atEnd;
-        case Prolog::NotPlist:
-            rejectCandidate();
-            return true;
-        case Prolog::Plist:
-            break;
-    }
-    body_ = body;
-    searchFrom_ = body;
+    searchFrom_ = doctype + kDoctypeLine.size();
     state_ = State::InRecord;
     return true;
 }
 
 bool RecordStreamParser::processRecord(bool atEnd) {
-    std::size_t close = buf_.find(kPlistClose, searchFrom_);
+    const std::size_t close = buf_.find(kPlistClose, searchFrom_);
     if (close == std::string::npos) {
-        if (buf_.size() - candidate_ > kMaxRecord) {
-            rejectCandidate();
+        // The document will be longer than what is here: judged the same
+        // whatever the pieces.
+        if (buf_.size() - pos_ >= maxRecord_) {
+            startSkipping(buf_.size());
             return true;
         }
         if (atEnd) {
@@ -220,11 +145,15 @@ bool RecordStreamParser::processRecord(bool atEnd) {
             return true;
         }
         // The closing tag may straddle the next piece.
-        std::size_t keep = kPlistClose.size() - 1;
-        searchFrom_ = std::max(body_, buf_.size() > keep ? buf_.size() - keep : 0);
+        const std::size_t keep = kPlistClose.size() - 1;
+        searchFrom_ = std::max(searchFrom_, buf_.size() > keep ? buf_.size() - keep : 0);
         return false;
     }
     std::size_t end = close + kPlistClose.size();
+    if (end - pos_ > maxRecord_) {
+        startSkipping(close);
+        return true;
+    }
     // The newline that ends the document belongs to it: wait for the byte
     // after the closing tag, so that a record reads the same however the
     // stream was cut into pieces.
@@ -232,52 +161,72 @@ bool RecordStreamParser::processRecord(bool atEnd) {
         searchFrom_ = close;
         return false;
     }
-    if (end < buf_.size() && buf_[end] == '\n') ++end;
-    if (candidate_ > pos_) emitText(pos_, candidate_);
+    lineStart_ = end < buf_.size() && buf_[end] == '\n';
+    if (lineStart_) ++end;
     StreamItem item;
     item.kind = StreamItem::Kind::Record;
-    item.bytes = std::string_view(buf_).substr(candidate_, end - candidate_);
+    item.bytes = std::string_view(buf_).substr(pos_, end - pos_);
     sink_(item);
     pos_ = end;
     state_ = State::Normal;
     return true;
 }
 
+void RecordStreamParser::startSkipping(std::size_t searchFrom) {
+    StreamItem item;
+    item.kind = StreamItem::Kind::OversizedRecord;
+    item.bytes = std::string_view(buf_).substr(pos_, kMaxRecordStart);
+    sink_(item);
+    const std::size_t keep = kPlistClose.size() - 1;
+    searchFrom_ = std::max(pos_, std::min(searchFrom, buf_.size() > keep ? buf_.size() - keep : 0));
+    state_ = State::Skipping;
+}
+
+bool RecordStreamParser::processSkipping(bool atEnd) {
+    const std::size_t close = buf_.find(kPlistClose, searchFrom_);
+    if (close == std::string::npos) {
+        // Nothing of the document is kept but what may start its closing tag.
+        const std::size_t keep = kPlistClose.size() - 1;
+        pos_ = std::max(pos_, buf_.size() > keep ? buf_.size() - keep : 0);
+        searchFrom_ = pos_;
+        if (!atEnd) return false;
+        pos_ = buf_.size();
+        state_ = State::Normal;
+        return true;
+    }
+    std::size_t end = close + kPlistClose.size();
+    if (end == buf_.size() && !atEnd) {
+        pos_ = close;
+        searchFrom_ = close;
+        return false;
+    }
+    lineStart_ = end < buf_.size() && buf_[end] == '\n';
+    pos_ = lineStart_ ? end + 1 : end;
+    state_ = State::Normal;
+    return true;
+}
+
 void RecordStreamParser::emitTruncated() {
-    if (candidate_ > pos_) emitText(pos_, candidate_);
     StreamItem item;
     item.kind = StreamItem::Kind::TruncatedRecord;
-    item.bytes = std::string_view(buf_).substr(candidate_);
+    item.bytes = std::string_view(buf_).substr(pos_);
     sink_(item);
     pos_ = buf_.size();
     state_ = State::Normal;
 }
 
-void RecordStreamParser::rejectCandidate() {
-    // Read the line again as text; candidates up to this one no longer count.
-    rejectedUntil_ = candidate_ + 1;
-    state_ = State::Normal;
-}
-
-void RecordStreamParser::emitLine(std::size_t start, std::size_t end) {
-    std::string_view line(buf_.data() + start, end - start);
-    std::string_view body = trimNewline(line);
-    std::size_t at = body.substr(0, kProgressIdentifier.size()) == kProgressIdentifier
-                         ? 0
-                         : body.find(kProgressIdentifier);
-    if (at != std::string_view::npos) {
-        StreamItem item;
+void RecordStreamParser::emitLine(std::size_t end) {
+    const std::string_view line(buf_.data() + pos_, end - pos_);
+    StreamItem item;
+    if (lineStart_ && parseProgress(line, item.position, item.total)) {
         item.kind = StreamItem::Kind::Progress;
-        if (parseProgressValues(body.substr(at + kProgressIdentifier.size()), item.position,
-                                item.total)) {
-            // Text that lacked its newline comes first, on its own.
-            if (at > 0) emitText(start, start + at);
-            item.bytes = line.substr(at);
-            sink_(item);
-            return;
-        }
+        item.bytes = line;
+        sink_(item);
+    } else {
+        emitText(pos_, end);
     }
-    emitText(start, end);
+    lineStart_ = line.back() == '\n';
+    pos_ = end;
 }
 
 void RecordStreamParser::emitText(std::size_t start, std::size_t end) {
@@ -290,12 +239,7 @@ void RecordStreamParser::emitText(std::size_t start, std::size_t end) {
 void RecordStreamParser::compact() {
     if (pos_ == 0) return;
     buf_.erase(0, pos_);
-    if (state_ != State::Normal) {
-        candidate_ -= pos_;
-        body_ = body_ >= pos_ ? body_ - pos_ : 0;
-        searchFrom_ = searchFrom_ >= pos_ ? searchFrom_ - pos_ : 0;
-    }
-    rejectedUntil_ = rejectedUntil_ > pos_ ? rejectedUntil_ - pos_ : 0;
+    searchFrom_ = searchFrom_ >= pos_ ? searchFrom_ - pos_ : 0;
     pos_ = 0;
 }
 

@@ -4,6 +4,11 @@
 // closing tag). Bytes arrive in arbitrary pieces; an item is delivered once
 // it is complete. Pure C++, no property-list parsing: the caller decides what
 // a record document means.
+//
+// Names a user chose reach the stream inside text lines, so a record counts
+// only where the executor writes one: a progress record is a whole line, and
+// a result record starts a line with exactly the XML declaration line the
+// executor writes, followed by the document type line. Anything else is text.
 
 #include <cstddef>
 #include <functional>
@@ -18,10 +23,12 @@ struct StreamItem {
         Progress,         // a progress record: position (or increment) and total
         Record,           // a complete property-list document
         TruncatedRecord,  // the start of a document the stream ended inside
+        OversizedRecord,  // the start of a document over the size limit; the rest is skipped
     };
     Kind kind = Kind::Text;
-    // Text: the bytes as written. Record: from the XML declaration (or the
-    // plist element) to the closing tag, with the newline after it when present.
+    // Text: the bytes as written. Record: from the XML declaration to the
+    // closing tag, with the newline after it when present. OversizedRecord:
+    // at most the first kMaxRecordStart bytes of the document.
     // Valid only during the sink call.
     std::string_view bytes;
     double position = 0;
@@ -35,7 +42,13 @@ class RecordStreamParser {
   public:
     using Sink = std::function<void(const StreamItem&)>;
 
-    explicit RecordStreamParser(Sink sink);
+    // A line longer than this without a newline is delivered in pieces; a
+    // document larger than maxRecord is reported as oversized and skipped.
+    static constexpr std::size_t kMaxLine = 1 << 20;
+    static constexpr std::size_t kMaxRecord = std::size_t{256} << 20;
+    static constexpr std::size_t kMaxRecordStart = 1024;
+
+    explicit RecordStreamParser(Sink sink, std::size_t maxRecord = kMaxRecord);
 
     // Takes the next bytes of the stream and delivers every item they complete.
     void feed(std::string_view bytes);
@@ -45,37 +58,29 @@ class RecordStreamParser {
 
     // True while the parser holds the start of a document it has not seen the
     // end of.
-    bool insideRecord() const { return state_ == State::InRecord; }
-
-    // A line longer than this without a newline is delivered in pieces; a
-    // document larger than this is given up and delivered as text.
-    static constexpr std::size_t kMaxLine = 1 << 20;
-    static constexpr std::size_t kMaxRecord = std::size_t{256} << 20;
+    bool insideRecord() const { return state_ != State::Normal; }
 
   private:
-    enum class State { Normal, Candidate, InRecord };
-    enum class Prolog { Plist, NotPlist, NeedMore };
+    enum class State { Normal, Prolog, InRecord, Skipping };
 
     void process(bool atEnd);
     bool processNormal(bool atEnd);
-    bool processCandidate(bool atEnd);
+    bool processProlog(bool atEnd);
     bool processRecord(bool atEnd);
-    std::size_t findCandidate(std::size_t lineStart, std::size_t lineEnd) const;
-    Prolog checkProlog(std::size_t& bodyStart) const;
-    void emitLine(std::size_t start, std::size_t end);
+    bool processSkipping(bool atEnd);
+    void startSkipping(std::size_t searchFrom);
+    void emitLine(std::size_t end);
     void emitText(std::size_t start, std::size_t end);
     void emitTruncated();
-    void rejectCandidate();
     void compact();
 
     Sink sink_;
+    std::size_t maxRecord_;
     std::string buf_;
-    std::size_t pos_ = 0;  // first byte not yet delivered
+    std::size_t pos_ = 0;  // first byte not yet delivered; a document's start outside Normal
     State state_ = State::Normal;
-    std::size_t candidate_ = 0;      // where the document starts (Candidate, InRecord)
-    std::size_t body_ = 0;           // just after the plist start tag (InRecord)
-    std::size_t searchFrom_ = 0;     // where to look for the closing tag next
-    std::size_t rejectedUntil_ = 0;  // candidates before this offset are text
+    bool lineStart_ = true;       // pos_ starts a line
+    std::size_t searchFrom_ = 0;  // where to look for the closing tag next
 };
 
 }  // namespace varno

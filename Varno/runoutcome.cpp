@@ -1,6 +1,8 @@
 #include "runoutcome.h"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "operationcatalog.h"
 
@@ -14,15 +16,29 @@ void forEachSizeRecord(const RunOutcome& outcome, F&& f) {
         const QVariantMap map = record.toMap();
         if (map.value(QLatin1String(kRecordTagKey)).toString() != outcome.identifier) continue;
         const QVariant size = map.value(QLatin1String(kTotalSizeRemovedKey));
-        if (size.isValid()) f(size.toLongLong());
+        if (size.isValid()) f(sizeValue(size));
     }
 }
 
 }  // namespace
 
+qint64 sizeValue(const QVariant& value) {
+    // A property-list integer above the signed range arrives unsigned.
+    if (value.typeId() == QMetaType::ULongLong)
+        return static_cast<qint64>(
+            std::min<quint64>(value.toULongLong(), std::numeric_limits<qint64>::max()));
+    return value.toLongLong();
+}
+
+qint64 addSizes(qint64 a, qint64 b) {
+    qint64 sum = 0;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b > 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+}
+
 qint64 RunOutcome::bytesRemoved() const {
     qint64 sum = 0;
-    forEachSizeRecord(*this, [&](qint64 v) { sum += v; });
+    forEachSizeRecord(*this, [&](qint64 v) { sum = addSizes(sum, v); });
     return sum;
 }
 
@@ -33,16 +49,23 @@ bool RunOutcome::reportsBytesRemoved() const {
 }
 
 QString humanSize(qint64 bytes) {
-    if (bytes < 0) return QStringLiteral("-") + humanSize(-bytes);
-    if (bytes < 1024) return QStringLiteral("%1 %2").arg(bytes).arg(bytes == 1 ? "byte" : "bytes");
+    // The magnitude as unsigned: the most negative value has no positive twin.
+    const quint64 magnitude = bytes < 0 ? 0 - static_cast<quint64>(bytes) : bytes;
+    const QString sign = bytes < 0 ? QStringLiteral("-") : QString();
+    if (magnitude < 1024)
+        return QStringLiteral("%1%2 %3").arg(sign).arg(magnitude).arg(magnitude == 1 ? "byte"
+                                                                                     : "bytes");
     static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
-    double value = static_cast<double>(bytes) / 1024.0;
+    double value = static_cast<double>(magnitude) / 1024.0;
     int unit = 0;
     while (value >= 1024.0 && unit < 5) {
         value /= 1024.0;
         ++unit;
     }
-    return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
+    return QStringLiteral("%1%2 %3")
+        .arg(sign)
+        .arg(value, 0, 'f', 1)
+        .arg(QLatin1String(units[unit]));
 }
 
 QString exitStatusMeaning(int status) {
@@ -145,6 +168,7 @@ QStringList describeResults(const RunOutcome& outcome) {
         }
     }
     if (outcome.truncated) parts << QStringLiteral("the output ended inside a result record");
+    parts << outcome.lostRecords;
     return parts;
 }
 

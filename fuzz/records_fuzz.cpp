@@ -17,6 +17,7 @@ struct Outcome {
     std::vector<std::string> records;
     std::vector<std::pair<double, double>> progress;
     std::string truncated;
+    std::vector<std::string> oversized;
 };
 
 Outcome parse(std::string_view data, std::size_t step) {
@@ -29,6 +30,9 @@ Outcome parse(std::string_view data, std::size_t step) {
                 out.progress.emplace_back(item.position, item.total);
                 break;
             case varno::StreamItem::Kind::TruncatedRecord: out.truncated.append(item.bytes); break;
+            case varno::StreamItem::Kind::OversizedRecord:
+                out.oversized.emplace_back(item.bytes);
+                break;
         }
     });
     for (std::size_t at = 0; at < data.size(); at += step) {
@@ -48,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     Outcome whole = parse(data, data.size() + 1);
     Outcome pieces = parse(data, step);
     if (whole.records != pieces.records || whole.text != pieces.text ||
-        whole.truncated != pieces.truncated || whole.progress.size() != pieces.progress.size()) {
+        whole.truncated != pieces.truncated || whole.progress.size() != pieces.progress.size() ||
+        whole.oversized.size() != pieces.oversized.size()) {
         std::abort();
     }
     return 0;

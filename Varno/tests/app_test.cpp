@@ -7,9 +7,11 @@
 #include <QFile>
 #include <QTimeZone>
 #include <cmath>
+#include <limits>
 
 #include "app/plistbridge.h"
 #include "host/testing.h"
+#include "plistreport.h"
 #include "progresstracker.h"
 #include "runoutcome.h"
 #include "userdefaultsdomain.h"
@@ -108,6 +110,37 @@ TEST(RunOutcome, SizesAndStatusesInWords) {
     EXPECT_EQ(o.bytesRemoved(), 2048);
     EXPECT_EQ(varno::describeResults(o), (QStringList{"2.0 KB removed", "2 preference files moved",
                                                       "1 preference file not moved"}));
+}
+
+// Sizes come from records the executor wrote; no value may wrap, crash or
+// turn a huge total negative.
+TEST(RunOutcome, SizesOverTheWholeRangeFormatAndSumWithoutWrapping) {
+    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+    constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+    const std::pair<qint64, const char*> sizes[] = {
+        {kMin, "-8.0 EB"}, {kMax, "8.0 EB"}, {-1, "-1 byte"}, {-1536, "-1.5 KB"}};
+    for (const auto& [bytes, text] : sizes) EXPECT_EQ(varno::humanSize(bytes), text) << bytes;
+
+    auto outcome = [](QVariantList values) {
+        varno::RunOutcome o;
+        o.identifier = "KVXAEUserSystemCleanCachesAuthExec";
+        for (const QVariant& size : values)
+            o.records << QVariantMap{
+                {"KVXAEDictionaryIdentifierAuthExecOutputIdentifier", o.identifier},
+                {"KVXAETotalSizeRemovedAuthExecDictionaryOutputKey", size}};
+        return o;
+    };
+    const std::pair<QVariantList, qint64> sums[] = {
+        {{kMax, kMax}, kMax},
+        {{kMin, kMin}, kMin},
+        {{kMax, -5}, kMax - 5},
+        {{QVariant::fromValue(std::numeric_limits<quint64>::max())}, kMax},
+        {{QVariant::fromValue(quint64{1} << 63), 1}, kMax},
+    };
+    for (const auto& [values, sum] : sums) EXPECT_EQ(outcome(values).bytesRemoved(), sum);
+
+    const QVariantMap report = varno::plistReport({outcome({kMax}), outcome({1})});
+    EXPECT_EQ(report.value("BytesRemoved").toLongLong(), kMax);
 }
 
 TEST(UserDefaultsDomain, WritesWholeAndReadsBack) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,34 @@ TEST_F(VarnoWithExecutor, QueueOfTwoOperationsRunsBothAndSumsTheirResults) {
         << again.out;
     EXPECT_NE(again.out.find("  2 operations, all succeeded; 0 bytes removed in all\n"),
               std::string::npos);
+}
+
+// Names that look like records are announced as text; the size record after
+// them still counts.
+TEST_F(VarnoWithExecutor, NamesThatLookLikeRecordsStayText) {
+    root_.writeFile("/private/tmp/xKVXAEProgressUpdateAuthExecOutputIdentifier(99.00,100.00)",
+                    std::string(100, 'a'));
+    root_.writeFile("/private/tmp/a<?xml ?><plist>", std::string(23, 'b'));
+    std::int64_t planted = 0;
+    for (const auto& entry :
+         std::filesystem::recursive_directory_iterator(root_.real("/private/tmp"))) {
+        if (entry.is_regular_file() && !entry.is_symlink())
+            planted += static_cast<std::int64_t>(entry.file_size());
+    }
+    ASSERT_GE(planted, 123);
+    RunResult r = varno({"run", "clean-caches", "SystemTemporaryItems=true", "--plist"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    auto report = plist::parse(r.out);
+    ASSERT_TRUE(report) << r.out;
+    const plist::Value& op = (*report->find("Operations")->asArray())[0];
+    EXPECT_EQ(op.find("Records")->asArray()->size(), 1u);
+    EXPECT_EQ(*op.find("BytesRemoved"), plist::Value::integer(planted));
+    for (const plist::Value& item : *op.find("Items")->asArray()) {
+        if (*item.find("Kind") == plist::Value("Progress")) {
+            EXPECT_EQ(*item.find("Total"), plist::Value::real(-1));
+        }
+    }
+    EXPECT_FALSE(root_.exists("/private/tmp/a<?xml ?><plist>"));
 }
 
 TEST_F(VarnoWithExecutor, AuthorizeWritesAFormTheExecutorAccepts) {

@@ -152,6 +152,8 @@ TEST_F(VarnoProgram, SendsTheFramedRequestAndPassesTheStatusOn) {
 }
 
 TEST_F(VarnoProgram, TypesValuesByTheOperationsKeys) {
+    const std::string localizations = "KVXAECleanLocalizationsAuthExec";
+    script(localizations, sizeRecord(localizations, 0));
     ASSERT_EQ(varno({"run", "clean-localizations", "UserApplications=true",
                      "Languages=French,German", "Languages=Dutch"})
                   .exitStatus,
@@ -209,9 +211,8 @@ TEST_F(VarnoProgram, ShowsTextPercentLinesAndASummary) {
 
 TEST_F(VarnoProgram, PlistOutputParsesAndHoldsEveryRecord) {
     const std::string record = sizeRecord(kCaches, 4096);
-    const std::string tool =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-        "\t<key>ErrorCode</key>\n\t<integer>0</integer>\n</dict>\n</plist>\n";
+    plist::Dictionary toolDocument{{"ErrorCode", plist::Value::integer(0)}};
+    const std::string tool = plist::writeXML(plist::Value(toolDocument));
     script(kCaches, "\tRemoving /Library/Caches/<plist>.cache\n" + increment() + record +
                         "tail \x1b[1mbold\xff\n" + tool);
     for (const std::string chunk : {"1", "5", "4096"}) {
@@ -243,6 +244,46 @@ TEST_F(VarnoProgram, PlistOutputParsesAndHoldsEveryRecord) {
     }
 }
 
+// Whatever bytes names and tools put in the stream, the terminal gets no
+// control character but the line breaks and tabs, and no byte that is not UTF-8.
+TEST_F(VarnoProgram, ControlCharactersAreShownNotSentToTheTerminal) {
+    const std::string kQuery = "KVXAEQueryProcessesAuthExec";
+    plist::Dictionary process{{"PID", plist::Value::integer(42)},
+                              {"EffectiveUser", plist::Value::integer(0)},
+                              {"PercentCPU", plist::Value::real(0)},
+                              {"PercentMemory", plist::Value::real(0)},
+                              {"Command", plist::Value("top\xC2\x9B"
+                                                       "1m\t\r\nx")}};
+    plist::Dictionary record{
+        {"KVXAEQueryProcessesAuthExecDictionaryOutputKey",
+         plist::Value(plist::Array{plist::Value(process)})},
+        {"KVXAEDictionaryIdentifierAuthExecOutputIdentifier", plist::Value(kQuery)}};
+    script(kQuery,
+           "\tRemoving /private/tmp/a\x1b[2K\x1b[1Ab\n"
+           "\tRemoving /private/tmp/\x1b]0;owned\x07\n"
+           "\x1b]52;c;cm0gLXJmIH4=\x07\n"
+           "caf\xC3\xA9 \xE6\x97\xA5\tok\r\n"
+           "\xFF\xFE \xC2\x85 \x7F \x01\n"
+           "\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE6\x97\n" +
+               plist::writeXML(plist::Value(record)));
+    RunResult r = varno({"run", "query-processes"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.out.find("Listing processes...\n"
+                         "\tRemoving /private/tmp/a\\x1B[2K\\x1B[1Ab\n"
+                         "\tRemoving /private/tmp/\\x1B]0;owned\\x07\n"
+                         "\\x1B]52;c;cm0gLXJmIH4=\\x07\n"
+                         "caf\xC3\xA9 \xE6\x97\xA5\tok\\r\n"
+                         "\\xFF\\xFE \\xC2\\x85 \\x7F \\x01\n"
+                         "\\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE6\\x97\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("  top\\xC2\\x9B1m\\t\\r\\nx\n"), std::string::npos) << r.out;
+    for (unsigned char c : r.out) {
+        EXPECT_TRUE(c >= 0x20 || c == '\n' || c == '\t') << int(c);
+        EXPECT_TRUE(c != 0x7F && c != 0xC2 && c < 0xF0) << int(c);  // no C1 control in this output
+    }
+}
+
 TEST_F(VarnoProgram, ExecutorDyingInsideARecordIsReported) {
     const std::string record = sizeRecord(kCaches, 10);
     script(kCaches, "\tRemoving x\n" + record.substr(0, record.size() / 2), "kill");
@@ -260,6 +301,47 @@ TEST_F(VarnoProgram, ExecutorDyingInsideARecordIsReported) {
     EXPECT_EQ(*op.find("Signal"), plist::Value::integer(9));
     EXPECT_EQ(*op.find("Truncated"), plist::Value::boolean(true));
     EXPECT_EQ(*report->find("Succeeded"), plist::Value::boolean(false));
+}
+
+// A record that cannot be read, or that never came from an operation that
+// always writes one, fails the run instead of vanishing.
+TEST_F(VarnoProgram, ALostRecordFailsTheRunAndIsNamed) {
+    const std::string kQuery = "KVXAEQueryProcessesAuthExec";
+    std::string unreadable = sizeRecord(kQuery, 0);
+    unreadable.replace(unreadable.find("<integer>"), 9, "<string>ctl\x01x</string><integer>");
+    const struct {
+        std::string identifier, alias, stream, problem;
+    } cases[] = {
+        {kQuery, "query-processes", unreadable, "a result record could not be read ("},
+        {kCaches, "clean-caches", "\tRemoving a\n" + increment(),
+         "the executor wrote no result record"},
+        {kLogs, "clean-logs", sizeRecord(kCaches, 5), "the executor wrote no result record"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.alias);
+        script(c.identifier, c.stream);
+        RunResult r = varno({"run", c.alias});
+        EXPECT_EQ(r.exitStatus, 76);
+        EXPECT_NE(r.err.find("(" + c.identifier + "): " + c.problem), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find(": " + c.problem), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("1 operation, 1 failed"), std::string::npos) << r.out;
+
+        RunResult p = varno({"run", c.alias, "--plist"});
+        EXPECT_EQ(p.exitStatus, 76);
+        auto report = plist::parse(p.out);
+        ASSERT_TRUE(report) << p.out;
+        EXPECT_EQ(*report->find("Succeeded"), plist::Value::boolean(false));
+        const plist::Value& op = (*report->find("Operations")->asArray())[0];
+        ASSERT_TRUE(op.find("Succeeded"));
+        EXPECT_EQ(*op.find("Succeeded"), plist::Value::boolean(false));
+        const plist::Value* lost = op.find("LostRecords");
+        ASSERT_TRUE(lost && lost->asArray() && lost->asArray()->size() == 1u);
+        EXPECT_EQ((*lost->asArray())[0].asString()->rfind(c.problem, 0), 0u);
+    }
+    // An operation that writes no record succeeds without one.
+    RunResult none = varno({"run", "set-network", "--plist"});
+    EXPECT_EQ(none.exitStatus, 0);
+    EXPECT_EQ(*plist::parse(none.out)->find("Succeeded"), plist::Value::boolean(true));
 }
 
 TEST_F(VarnoProgram, QueueOfTwoRunsBothAndSumsTheirResults) {
@@ -371,6 +453,7 @@ TEST_F(VarnoProgram, RequestFileAndNestedValues) {
     std::ofstream(files.path() + "/request.plist") << plist::writeXML(plist::Value(base));
     plist::Dictionary profile{{"Sleep", plist::Value::integer(10)}};
     std::ofstream(files.path() + "/profile.plist") << plist::writeBinary(plist::Value(profile));
+    script(kLogs, sizeRecord(kLogs, 0));
 
     ASSERT_EQ(
         varno({"run", "--request", files.path() + "/request.plist", "SystemMail=false"}).exitStatus,

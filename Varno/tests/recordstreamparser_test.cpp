@@ -20,7 +20,8 @@ struct Item {
 };
 
 std::ostream& operator<<(std::ostream& os, const Item& item) {
-    static const char* names[] = {"Text", "Progress", "Record", "TruncatedRecord"};
+    static const char* names[] = {"Text", "Progress", "Record", "TruncatedRecord",
+                                  "OversizedRecord"};
     return os << names[static_cast<int>(item.kind)] << "[" << item.bytes << "](" << item.position
               << "," << item.total << ")";
 }
@@ -42,13 +43,16 @@ std::vector<Item> parse(const std::string& stream, std::vector<std::size_t> piec
     return items;
 }
 
+const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+const std::string kProlog = kDeclaration +
+                            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+                            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+                            "<plist version=\"1.0\">\n";
+
 std::string record(const std::string& tag, const std::string& extra = "") {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-           "<plist "
-           "version=\"1.0\">\n<dict>\n\t<key>KVXAEDictionaryIdentifierAuthExecOutputIdentifier"
-           "</key>\n\t<string>" +
+    return kProlog +
+           "<dict>\n\t<key>KVXAEDictionaryIdentifierAuthExecOutputIdentifier</key>\n"
+           "\t<string>" +
            tag + "</string>\n" + extra + "</dict>\n</plist>\n";
 }
 
@@ -81,16 +85,20 @@ Sample sample() {
                             "\t<key>KVXAETotalSizeRemovedAuthExecDictionaryOutputKey</key>\n"
                             "\t<integer>4096</integer>\n");
     add({Kind::Record, r1}, r1);
-    // Text that lacked its newline, then a record in the same write.
-    text("Error -60005 authorizing.");
+    // The executor ends an unfinished line before a record.
+    text("Error -60005 authorizing.\n");
     std::string r2 = record("KVXAEQueryProcessesAuthExec",
                             "\t<key>note</key>\n\t<string>&lt;/plist&gt; inside</string>\n");
     add({Kind::Record, r2}, r2);
-    // A tool's own document, without a tag and on one line.
-    std::string tool =
-        "<plist version=\"1.0\"><dict><key>ErrorCode</key><integer>0</integer>"
-        "</dict></plist>\n";
+    // A tool's own document without a tag; without the serializer's prolog
+    // a document is text.
+    std::string tool = kProlog +
+                       "<dict><key>ErrorCode</key>"
+                       "<integer>0</integer></dict></plist>\n";
     add({Kind::Record, tool}, tool);
+    text(
+        "<plist version=\"1.0\"><dict><key>ErrorCode</key><integer>0</integer>"
+        "</dict></plist>\n");
     add({Kind::Progress, kProgress + "(24.00,25.00)\n", 24, 25}, kProgress + "(24.00,25.00)\n");
     text("last line without newline");
     return s;
@@ -143,8 +151,8 @@ TEST(RecordStreamParser, StreamEndingInsideARecordIsReportedTruncated) {
 
 TEST(RecordStreamParser, StreamEndingInsideThePrologIsATruncatedRecord) {
     std::string start = record("X").substr(0, 50);  // declaration and part of the doctype
-    EXPECT_EQ(parse("text" + start),
-              (std::vector<Item>{{Kind::Text, "text"}, {Kind::TruncatedRecord, start}}));
+    EXPECT_EQ(parse("text\n" + start),
+              (std::vector<Item>{{Kind::Text, "text\n"}, {Kind::TruncatedRecord, start}}));
 }
 
 TEST(RecordStreamParser, NewlineAfterClosingTagInNextReadIsNoEmptyLine) {
@@ -167,11 +175,70 @@ TEST(RecordStreamParser, RecordsBackToBackAndEmptyLinesKept) {
     EXPECT_EQ(items[3], (Item{Kind::Text, "\n"}));
 }
 
-TEST(RecordStreamParser, ProgressAfterTextWithoutNewline) {
-    auto items = parse("\tWorking" + kProgress + "(2.50,7.00)\n");
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0], (Item{Kind::Text, "\tWorking"}));
-    EXPECT_EQ(items[1], (Item{Kind::Progress, kProgress + "(2.50,7.00)\n", 2.5, 7}));
+// Names a user chose reach the stream inside announcements; only what the
+// executor writes at the start of a line may be a record.
+TEST(RecordStreamParser, RecordsOnlyWhereTheExecutorWritesThem) {
+    const std::string size =
+        record("KVXAEUserSystemCleanCachesAuthExec",
+               "\t<key>KVXAETotalSizeRemovedAuthExecDictionaryOutputKey</key>\n"
+               "\t<integer>7</integer>\n");
+    const std::string& declaration = kDeclaration;
+    const std::vector<std::string> textOnly = {
+        "\tRemoving /private/tmp/x" + kProgress + "(99.00,100.00)\n",
+        "\tWorking" + kProgress + "(2.50,7.00)\n",
+        kProgress + "(1e2,100.00)\n",
+        kProgress + "(99.00,100.00)\r\n",
+        kProgress + "( 1.00,2.00)\n",
+        "\tRemoving /private/tmp/a<?xml ?><plist>\n",
+        "\tRemoving /private/tmp/" + declaration,
+        " " + declaration,
+        declaration + "<plist version=\"1.0\">\n<dict/>\n</plist>\n",
+        "<?xml version=\"1.0\"?>\n" + record("X").substr(declaration.size()),
+    };
+    for (const std::string& line : textOnly) {
+        SCOPED_TRACE(line);
+        const std::string stream = line + size;
+        for (std::size_t n : {std::size_t{1}, std::size_t{9}, stream.size()}) {
+            const std::vector<Item> items = parse(stream, {n});
+            ASSERT_GE(items.size(), 2u) << "pieces of " << n;
+            EXPECT_EQ(items.back(), (Item{Kind::Record, size})) << "pieces of " << n;
+            std::string text;
+            for (std::size_t i = 0; i + 1 < items.size(); ++i) {
+                EXPECT_EQ(items[i].kind, Kind::Text);
+                text += items[i].bytes;
+            }
+            EXPECT_EQ(text, line);
+        }
+    }
+    EXPECT_EQ(parse(kProgress + "(-3.25,10.00)"),
+              (std::vector<Item>{{Kind::Progress, kProgress + "(-3.25,10.00)", -3.25, 10}}));
+}
+
+TEST(RecordStreamParser, RecordOverTheLimitIsReportedAndSkipped) {
+    const std::string big =
+        record("KVXAEQueryProcessesAuthExec",
+               "\t<key>a</key>\n\t<string>" + std::string(3000, '&') + "</string>\n");
+    const std::string small = record("B");
+    const std::string stream = "before\n" + big + "after\n" + small;
+    for (std::size_t n : {std::size_t{1}, std::size_t{100}, stream.size()}) {
+        SCOPED_TRACE(n);
+        std::vector<Item> items;
+        RecordStreamParser parser(
+            [&](const StreamItem& i) {
+                items.push_back({i.kind, std::string(i.bytes)});
+            },
+            big.size() - 2);  // one byte short of the document through its closing tag
+        for (std::size_t at = 0; at < stream.size(); at += n)
+            parser.feed(std::string_view(stream).substr(at, n));
+        parser.finish();
+        ASSERT_EQ(items.size(), 4u);
+        EXPECT_EQ(items[0], (Item{Kind::Text, "before\n"}));
+        EXPECT_EQ(items[1].kind, Kind::OversizedRecord);
+        EXPECT_EQ(big.rfind(items[1].bytes, 0), 0u);  // the start of the document
+        EXPECT_LE(items[1].bytes.size(), 1024u);
+        EXPECT_EQ(items[2], (Item{Kind::Text, "after\n"}));
+        EXPECT_EQ(items[3], (Item{Kind::Record, small}));
+    }
 }
 
 TEST(RecordStreamParser, ParserIsReusableAfterFinish) {
