@@ -14,6 +14,21 @@ void _DLog(const QString& format, const QVariantList& arguments) {
     if (KVXDEBUG) app::NSLogv(format, arguments);
 }
 
+namespace {
+
+// The later parts of the selectors of methods with more than one argument:
+// the compiler's name keeps only the first.
+struct SelectorParts {
+    const char* method;
+    const char* rest;
+};
+constexpr SelectorParts kSelectorParts[] = {
+    {"waitingActionFromAction", "contextInfo:"},
+    {"promptVarnoToPerformAction", "contextInfo:"},
+};
+
+}  // namespace
+
 QString methodNameForFunction(const char* prettyFunction) {
     QString text = QString::fromLatin1(prettyFunction);
     const bool isStatic = text.startsWith(QStringLiteral("static "));
@@ -40,7 +55,9 @@ QString methodNameForFunction(const char* prettyFunction) {
         if (c == ',' && depth == 0) ++parameters;
     }
     if (any) ++parameters;
-    return QStringLiteral("%1[%2 %3%4]")
-        .arg(isStatic ? '+' : '-')
-        .arg(owner, method, QString(parameters, ':'));
+    QString selector = method + QString(parameters, ':');
+    for (const SelectorParts& parts : kSelectorParts)
+        if (parameters > 1 && method == QLatin1String(parts.method))
+            selector = method + ':' + QLatin1String(parts.rest);
+    return QStringLiteral("%1[%2 %3]").arg(isStatic ? '+' : '-').arg(owner, selector);
 }

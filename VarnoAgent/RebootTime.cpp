@@ -12,9 +12,17 @@ constexpr std::array<const char*, 12> kMonths = {"jan", "feb", "mar", "apr", "ma
 // A 29 February waits at most eight years for the next leap year (2096 to 2104).
 constexpr int kYearsBack = 8;
 
-// Where the time of a restart record of `last` stands.
+// The columns of a record of `last`: the name (a user, or the kind of a
+// restart or shutdown record) comes first, the time of a restart record
+// stands at 40, and what ended a session follows the login time.
+constexpr qsizetype kNameWidth = 8;
 constexpr qsizetype kRebootTimeStart = 40;
 constexpr qsizetype kRebootTimeLength = 12;
+constexpr qsizetype kSessionEndStart = kRebootTimeStart + kRebootTimeLength;
+
+QString nameColumn(const QString& line) {
+    return line.left(kNameWidth).trimmed();
+}
 
 int monthNumber(const QString& name) {
     const QString lower = name.toLower();
@@ -25,11 +33,15 @@ int monthNumber(const QString& name) {
 
 qsizetype firstRebootLine(const QStringList& lines) {
     for (qsizetype i = 0; i < lines.size(); ++i)
-        if (lines[i].contains(QStringLiteral("reboot"))) return i;
+        if (isRestartRecord(lines[i])) return i;
     return -1;
 }
 
 }  // namespace
+
+bool isRestartRecord(const QString& line) {
+    return nameColumn(line) == QStringLiteral("reboot");
+}
 
 std::optional<QDateTime> dateFromRebootTime(const QString& text, const QDateTime& now,
                                             const QTimeZone& zone) {
@@ -73,8 +85,14 @@ RecordBeforeRestart recordBeforeNewestRestart(const QString& output) {
     const QString before = reboot >= 0 && reboot + 1 < lines.size() ? lines[reboot + 1] : QString();
     if (before.trimmed().isEmpty() || before.startsWith(QStringLiteral("wtmp begins")))
         return RecordBeforeRestart::None;
-    if (before.contains(QStringLiteral("crash"))) return RecordBeforeRestart::Crash;
-    if (before.contains(QStringLiteral("shutdown"))) return RecordBeforeRestart::Shutdown;
+    // The kind of a record is its name; a session tells how it ended after
+    // its login time. Host names and other fields may hold any word.
+    const QString name = nameColumn(before);
+    const QString end = before.mid(kSessionEndStart).trimmed();
+    if (name == QStringLiteral("crash") || end.startsWith(QStringLiteral("- crash")))
+        return RecordBeforeRestart::Crash;
+    if (name == QStringLiteral("shutdown") || end.startsWith(QStringLiteral("- shutdown")))
+        return RecordBeforeRestart::Shutdown;
     // A session that ended without a shutdown record after it.
     return RecordBeforeRestart::Unended;
 }

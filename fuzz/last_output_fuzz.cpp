@@ -2,7 +2,7 @@
 // with a fixed now in UTC and, when the zone database has it, in a zone with
 // daylight saving. A session start found is never later than now nor more
 // than nine years before it, and shows in the zone the month, day, hour and
-// minute written in characters 40 to 51 of the first line naming "reboot".
+// minute written in characters 40 to 51 of the first restart record.
 #include <QDateTime>
 #include <QStringList>
 #include <QTimeZone>
@@ -51,7 +51,7 @@ void checkStart(const QString& text, const QDateTime& now, const QTimeZone& zone
     check(*start >= now.addYears(-9), "a start more than nine years back");
     const QStringList lines = text.split('\n');
     qsizetype reboot = 0;
-    while (reboot < lines.size() && !lines[reboot].contains(QStringLiteral("reboot"))) ++reboot;
+    while (reboot < lines.size() && !isRestartRecord(lines[reboot])) ++reboot;
     check(reboot < lines.size(), "a start without a restart record");
     const Written w = writtenTime(lines[reboot].mid(40, 12));
     const QDateTime local = start->toTimeZone(zone);

@@ -1,5 +1,6 @@
 #include "PagerStart.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,6 +25,10 @@ constexpr const char* kDiskUtil = "/usr/sbin/diskutil";
 constexpr const char* kMount = "/sbin/mount";
 constexpr const char* kVsdbUtil = "/usr/sbin/vsdbutil";
 constexpr mode_t kSwapFolderMode = 0755;
+// Rounds of making the swap folder while someone else's keep appearing, and
+// free names tried for moving one aside.
+constexpr int kSwapFolderAttempts = 3;
+constexpr int kMoveAsideNames = 100;
 
 // A child that cannot be made leaves the tool unable to do its work.
 constexpr int kNoChildStatus = 255;
@@ -75,6 +80,121 @@ unsigned shortenedWait(const char* variable, unsigned standard) {
     unsigned long value = strtoul(text, &end, 10);
     if (errno != 0 || *end != '\0' || text[0] == '-' || value > standard) return standard;
     return static_cast<unsigned>(value);
+}
+
+// The mount point of a line of the mount list, "NODE on POINT (TYPE, ...)";
+// nothing for a line of another form, or one cut short.
+std::optional<std::string> mountPointOfLine(const std::string& line) {
+    const std::size_t on = line.find(" on ");
+    const std::size_t open = line.rfind(" (");
+    if (on == std::string::npos || open == std::string::npos || open < on + 4 || line.back() != ')')
+        return std::nullopt;
+    return line.substr(on + 4, open - on - 4);
+}
+
+// A folder whose entries no one but root can rename or replace: root's, and
+// writable by others only with the sticky bit.
+bool onlyRootChangesEntries(const struct stat& st) {
+    return st.st_uid == 0 && ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX));
+}
+
+// Opens a machine folder one component at a time from the system root,
+// never following a link. With rootOnly every folder on the way, the last
+// included, must be one only root changes (else EPERM).
+int openWithoutLinks(const std::string& machinePath, bool rootOnly = false) {
+    int folder = open(host::systemRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::size_t start = 0;
+    while (folder >= 0) {
+        if (rootOnly) {
+            struct stat st {};
+            if (fstat(folder, &st) != 0 || !onlyRootChangesEntries(st)) {
+                close(folder);
+                errno = EPERM;
+                return -1;
+            }
+        }
+        start = machinePath.find_first_not_of('/', start);
+        if (start == std::string::npos) break;
+        std::size_t end = machinePath.find('/', start);
+        if (end == std::string::npos) end = machinePath.size();
+        const std::string name = machinePath.substr(start, end - start);
+        start = end;
+        if (name == ".") continue;
+        if (name == "..") {
+            close(folder);
+            errno = EINVAL;
+            return -1;
+        }
+        int next = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int error = errno;
+        close(folder);
+        errno = error;
+        folder = next;
+    }
+    return folder;
+}
+
+// True when the open folder is the root of a mounted file system.
+bool isMountRoot(int folder) {
+#ifdef STATX_ATTR_MOUNT_ROOT
+    struct statx stx {};
+    if (statx(folder, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &stx) == 0 &&
+        (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
+        return (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#endif
+    struct stat self {
+    }, up{};
+    if (fstat(folder, &self) != 0 || fstatat(folder, "..", &up, 0) != 0) return false;
+    return self.st_dev != up.st_dev || self.st_ino == up.st_ino;
+}
+
+// "swapfile" followed by its number, as the pager names its files.
+bool isSwapFileName(const char* name) {
+    const std::size_t prefix = strlen(kSwapFilePrefix);
+    if (strncmp(name, kSwapFilePrefix, prefix) != 0 || name[prefix] == '\0') return false;
+    for (const char* c = name + prefix; *c != '\0'; ++c)
+        if (*c < '0' || *c > '9') return false;
+    return true;
+}
+
+// True when the folder holds nothing but the pager's own swap files: root's
+// regular files with no other name.
+bool holdsOnlySwapFiles(int folder) {
+    int listing = dup(folder);
+    DIR* entries = listing < 0 ? nullptr : fdopendir(listing);
+    if (entries == nullptr) {
+        if (listing >= 0) close(listing);
+        return false;
+    }
+    bool only = true;
+    while (struct dirent* entry = readdir(entries)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
+        struct stat st {};
+        only = isSwapFileName(entry->d_name) &&
+               fstatat(folder, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+               S_ISREG(st.st_mode) && st.st_uid == 0 && st.st_nlink == 1;
+        if (!only) break;
+    }
+    closedir(entries);
+    return only;
+}
+
+// Renames what stands at the swap folder's name to a free name beside it,
+// so that its owner keeps it and the tool can make a folder of its own.
+int moveAside(int parent, const std::string& leaf, const char* path, const char* reason) {
+    for (int n = 1; n <= kMoveAsideNames; ++n) {
+        std::string aside = leaf + ".moved-aside";
+        if (n > 1) aside += "-" + std::to_string(n);
+        if (renameat2(parent, leaf.c_str(), parent, aside.c_str(), RENAME_NOREPLACE) == 0) {
+            dpw_logf("Moved %s aside to %s.moved-aside%s: %s.", path, path,
+                     n > 1 ? ("-" + std::to_string(n)).c_str() : "", reason);
+            return 0;
+        }
+        if (errno != EEXIST) break;
+    }
+    int error = errno;
+    dpw_logf("Error moving %s aside: %s (%d)", path, strerror(error), error);
+    return -1;
 }
 
 }  // namespace
@@ -171,38 +291,102 @@ int enable_ownership(const char* volume) {
     return 0;
 }
 
-bool volume_mounted(const char* text) {
+bool volume_mounted(const char* volume) {
+    const std::string wanted = vfs::normalizedMachinePath(volume);
     std::string output = runForOutput(kMount, {"mount"});
-    return strstr(output.c_str(), text) != nullptr;
+    bool listed = false;
+    std::size_t start = 0;
+    while (start < output.size() && !listed) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        std::optional<std::string> mountedOn = mountPointOfLine(output.substr(start, end - start));
+        listed = mountedOn && vfs::normalizedMachinePath(*mountedOn) == wanted;
+        start = end + 1;
+    }
+    if (!listed) return false;
+    // A folder of that name that is a link, or a plain folder someone made
+    // beside the real mounts, is not the volume.
+    int folder = openWithoutLinks(wanted);
+    if (folder < 0) return false;
+    bool mountRoot = !host::isSandboxed() ? isMountRoot(folder) : true;
+    close(folder);
+    return mountRoot;
 }
 
 int create_swap_dir(const char* path) {
-    std::string leaf;
-    int parent = vfs::openParentFolder(path, &leaf);
-    int made = parent < 0 ? -1 : mkdirat(parent, leaf.c_str(), kSwapFolderMode);
-    if (made == 0) {
-        dpw_logf("Created new swap directory at %s", path);
-    } else if (errno != EEXIST) {
+    const std::string swapFolder = vfs::normalizedMachinePath(path);
+    const std::size_t slash = swapFolder.rfind('/');
+    const std::string leaf = slash == std::string::npos ? swapFolder : swapFolder.substr(slash + 1);
+    if (slash == std::string::npos || leaf.empty() || leaf == "." || leaf == "..") {
+        dpw_logf("Error creating directory %s: %s (%d)", path, strerror(EINVAL), EINVAL);
+        return -1;
+    }
+    // The folders on the way must be root's alone, or someone could swap the
+    // swap folder for one of their own after it has been checked.
+    int parent = openWithoutLinks(slash == 0 ? "/" : swapFolder.substr(0, slash), true);
+    if (parent < 0) {
         int error = errno;
-        if (parent >= 0) close(parent);
-        dpw_logf("Error creating directory %s: %s (%d)", path, strerror(error), error);
+        if (error == EPERM)
+            dpw_logf("Error creating directory %s: a folder on its way is not root's alone.", path);
+        else
+            dpw_logf("Error creating directory %s: %s (%d)", path, strerror(error), error);
         return -1;
     }
-    // The folder is set up through a descriptor that cannot have followed a
-    // link planted in its place.
-    int folder = openat(parent, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    int error = errno;
+    int folder = -1;
+    // Each round either makes the folder or moves aside what stood in its
+    // place; a user who keeps putting folders back ends the tries.
+    for (int attempt = 0; attempt < kSwapFolderAttempts && folder < 0; ++attempt) {
+        bool made = mkdirat(parent, leaf.c_str(), kSwapFolderMode) == 0;
+        if (!made && errno != EEXIST) {
+            int error = errno;
+            close(parent);
+            dpw_logf("Error creating directory %s: %s (%d)", path, strerror(error), error);
+            return -1;
+        }
+        if (made) dpw_logf("Created new swap directory at %s", path);
+        // The folder is set up through a descriptor that cannot have followed
+        // a link planted in its place.
+        int candidate =
+            openat(parent, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (candidate < 0) {
+            int error = errno;
+            close(parent);
+            dpw_logf("Error setting owner and group on %s: %s (%d)", path, strerror(error), error);
+            return -1;
+        }
+        struct stat st {};
+        if (fstat(candidate, &st) != 0 || st.st_uid != 0) {
+            close(candidate);
+            if (moveAside(parent, leaf, path, "it is not owned by root") != 0) break;
+            continue;
+        }
+        if (fchown(candidate, 0, 0) != 0) {
+            int error = errno;
+            close(candidate);
+            close(parent);
+            dpw_logf("Error setting owner and group on %s: %s (%d)", path, strerror(error), error);
+            return -1;
+        }
+        if (fchmod(candidate, kSwapFolderMode) != 0) {
+            int error = errno;
+            close(candidate);
+            close(parent);
+            dpw_logf("Error setting mode on %s: %s (%d)", path, strerror(error), error);
+            return -1;
+        }
+        // Only now that no one else can add to it does a look inside count.
+        if (holdsOnlySwapFiles(candidate)) {
+            folder = candidate;
+            break;
+        }
+        close(candidate);
+        if (moveAside(parent, leaf, path, "it holds files that are not the pager's swap files") !=
+            0)
+            break;
+    }
     close(parent);
-    if (folder < 0 || fchown(folder, 0, 0) != 0) {
-        if (folder >= 0) error = errno;
-        if (folder >= 0) close(folder);
-        dpw_logf("Error setting owner and group on %s: %s (%d)", path, strerror(error), error);
-        return -1;
-    }
-    if (fchmod(folder, kSwapFolderMode) != 0) {
-        error = errno;
-        close(folder);
-        dpw_logf("Error setting mode on %s: %s (%d)", path, strerror(error), error);
+    if (folder < 0) {
+        dpw_logf("Error creating directory %s: no folder of its own could be made there.", path);
         return -1;
     }
     close(folder);

@@ -22,7 +22,6 @@ namespace {
 
 constexpr const char* kPager = "/sbin/dynamic_pager";
 constexpr const char* kDefaultSwapPrefix = "/private/var/vm/swapfile";
-constexpr const char* kSwapFileName = "/swapfile";
 // How often the wait for the volume is written to the log.
 constexpr unsigned kWaitLogInterval = 10;
 
@@ -95,5 +94,5 @@ int main(int argc, char* argv[]) {
                  swapFolder.c_str(), kDefaultSwapPrefix);
         return startPager(kDefaultSwapPrefix);
     }
-    return startPager(swapFolder + kSwapFileName);
+    return startPager(swapFolder + "/" + kSwapFilePrefix);
 }

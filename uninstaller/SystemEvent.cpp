@@ -39,25 +39,6 @@ std::int32_t recordInSandbox(std::uint32_t eventID) {
     return 0;
 }
 
-std::int32_t askLoginManager(std::uint32_t eventID, QString* detail) {
-    const QString method = loginManagerMethod(eventID);
-    if (method.isEmpty()) return errAEEventNotHandled;
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) {
-        if (detail) *detail = bus.lastError().message();
-        return connectionInvalid;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(kLoginService),
-                                                       QString::fromLatin1(kLoginPath),
-                                                       QString::fromLatin1(kLoginManager), method);
-    // Interactive: the login manager may ask the user to authenticate.
-    call << true;
-    const QDBusMessage reply = bus.call(call, QDBus::Block);
-    if (reply.type() != QDBusMessage::ErrorMessage) return 0;
-    if (detail) *detail = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
-    return errorForLoginManagerError(reply.errorName());
-}
-
 }  // namespace
 
 QString fourCharString(std::uint32_t code) {
@@ -67,23 +48,29 @@ QString fourCharString(std::uint32_t code) {
     return s;
 }
 
-std::int32_t errorForLoginManagerError(const QString& name) {
-    if (name == QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown") ||
-        name == QStringLiteral("org.freedesktop.DBus.Error.NameHasNoOwner"))
-        return procNotFound;
-    if (name == QStringLiteral("org.freedesktop.DBus.Error.AccessDenied") ||
-        name == QStringLiteral("org.freedesktop.DBus.Error.AuthFailed") ||
-        name == QStringLiteral("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired"))
-        return errAEPrivilegeError;
-    if (name == QStringLiteral("org.freedesktop.DBus.Error.NoReply") ||
-        name == QStringLiteral("org.freedesktop.DBus.Error.Timeout"))
-        return errAETimeout;
-    return errAEEventFailed;
+std::int32_t sendCoreEventToLoginManager(QDBusConnection bus, std::uint32_t eventID,
+                                         QString* detail) {
+    const QString method = loginManagerMethod(eventID);
+    if (method.isEmpty()) return errAEEventNotHandled;
+    if (!bus.isConnected()) {
+        if (detail) *detail = bus.lastError().message();
+        return connectionInvalid;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(kLoginService),
+                                                       QString::fromLatin1(kLoginPath),
+                                                       QString::fromLatin1(kLoginManager), method);
+    // Interactive: the login manager may ask the user to authenticate.
+    call << true;
+    // Sent with no reply expected: a login manager that never answers must
+    // not hold the caller up.
+    if (bus.send(call)) return 0;
+    if (detail) *detail = bus.lastError().message();
+    return connectionInvalid;
 }
 
 std::int32_t sendCoreEventToSystemProcess(std::uint32_t eventID, QString* detail) {
     if (host::isSandboxed()) return recordInSandbox(eventID);
-    return askLoginManager(eventID, detail);
+    return sendCoreEventToLoginManager(QDBusConnection::systemBus(), eventID, detail);
 }
 
 }  // namespace uninstall

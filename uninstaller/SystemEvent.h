@@ -4,6 +4,7 @@
 // over the system bus; on a sandbox root the event is only written down in
 // the sandbox, so nothing a test does can restart the machine it runs on.
 
+#include <QDBusConnection>
 #include <QString>
 #include <cstdint>
 
@@ -22,23 +23,21 @@ inline constexpr std::uint32_t kAESleep = fourCharCode("slep");
 
 // The platform's error numbers the sending can end in.
 inline constexpr std::int32_t ioErr = -36;
-inline constexpr std::int32_t procNotFound = -600;
 inline constexpr std::int32_t connectionInvalid = -609;
 inline constexpr std::int32_t errAEEventNotHandled = -1708;
-inline constexpr std::int32_t errAETimeout = -1712;
-inline constexpr std::int32_t errAEEventFailed = -10000;
-inline constexpr std::int32_t errAEPrivilegeError = -10004;
 
 // Where a sandbox root keeps the events sent to its system process, one line
 // each: "aevt", the event ID, and the target's serial number.
 inline constexpr const char* kSystemEventsLogPath = "/private/var/log/varno-system-events";
 
-// 0 when the event went out, else the error. *detail gets the login
-// manager's own message when it refused.
+// 0 when the event went out, else the error. *detail gets the bus's own
+// message when it could not be sent.
 std::int32_t sendCoreEventToSystemProcess(std::uint32_t eventID, QString* detail = nullptr);
 
-// The error number for a D-Bus error name from the login manager.
-std::int32_t errorForLoginManagerError(const QString& dbusErrorName);
+// The same request to the login manager on the given bus ("Reboot",
+// "PowerOff" or "Suspend", interactive), sent without waiting for a reply.
+std::int32_t sendCoreEventToLoginManager(QDBusConnection bus, std::uint32_t eventID,
+                                         QString* detail = nullptr);
 
 QString fourCharString(std::uint32_t code);
 

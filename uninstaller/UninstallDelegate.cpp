@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "app/alert.h"
 #include "app/application.h"
 #include "app/log.h"
+#include "app/propertylistfile.h"
 #include "app/userdefaults.h"
 #include "fs/remove.h"
 #include "host/root.h"
@@ -31,6 +33,15 @@ const QString kLaunchAgentPath =
 const QString kPreferencesPath = QStringLiteral("~/Library/Preferences/com.kvxlabs.Varno2.plist");
 const QString kApplicationSupportPath = QStringLiteral("~/Library/Application Support/Varno");
 const QString kApplicationBundlePath = QStringLiteral("/Applications/Varno.app");
+// What else the suite leaves in a home folder on this platform: the agent's
+// start at login as the desktop knows it, and the login items (shared file
+// list entries, each with a desktop entry of its own) that start the suite.
+const QString kAutostartFolder = QStringLiteral("~/.config/autostart");
+const QString kAgentAutostartEntry =
+    QStringLiteral("~/.config/autostart/com.kvxlabs.Varno2.agent.desktop");
+const QString kLoginItemsList =
+    QStringLiteral("~/Library/Preferences/com.apple.LSSharedFileList.SessionLoginItems.plist");
+const QByteArray kLoginItemPathKey = QByteArrayLiteral("X-KVX-SharedFileList-Path=");
 constexpr const char* kKillallPath = "/usr/bin/killall";
 const QString kPrivilegedToolName = QStringLiteral("uninstallTool");
 constexpr const char* kAdminRight = "system.privilege.admin";
@@ -80,6 +91,60 @@ void removeItemAtPath(const QString& machinePath) {
                                     .arg(machinePath, QString::fromLocal8Bit(strerror(error)))
                                     .arg(error);
     app::NSLogv(QStringLiteral("%@"), {description});
+}
+
+// As removeItemAtPath, for items a user of this platform need not have: one
+// that is not there is no failure.
+void removeItemIfPresent(const QString& machinePath) {
+    const int error = vfs::removefile(QFile::encodeName(machinePath).toStdString(), 0);
+    if (error == 0 || error == ENOENT) return;
+    app::NSLogv(QStringLiteral("%@"),
+                {QStringLiteral("cannot remove %1: %2 (%3)")
+                     .arg(machinePath, QString::fromLocal8Bit(strerror(error)))
+                     .arg(error)});
+}
+
+// The application bundle or anything inside it.
+bool isInSuite(const QString& machinePath) {
+    return machinePath == kApplicationBundlePath ||
+           machinePath.startsWith(kApplicationBundlePath + '/');
+}
+
+QString realPathOf(const QString& machinePath) {
+    return QString::fromStdString(host::realPath(QFile::encodeName(machinePath).toStdString()));
+}
+
+// Login items that start something of the suite: their desktop entries go,
+// which takes them out of the list; the list file goes too once it names
+// nothing else. Other entries are left as they are.
+void removeSuiteLoginItems() {
+    const QString folder = app::expandTildeInPath(kAutostartFolder);
+    const QDir autostart(realPathOf(folder));
+    for (const QString& name :
+         autostart.entryList({QStringLiteral("*.desktop")}, QDir::Files | QDir::Hidden)) {
+        QFile entry(autostart.filePath(name));
+        if (entry.size() > 64 * 1024 || !entry.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& line : entry.readAll().split('\n')) {
+            // The suite's paths hold no backslash, so the escaped value
+            // starts as the path does.
+            if (line.startsWith(kLoginItemPathKey) &&
+                isInSuite(QString::fromUtf8(line.mid(kLoginItemPathKey.size())))) {
+                removeItemIfPresent(folder + '/' + name);
+                break;
+            }
+        }
+    }
+    const QString list = app::expandTildeInPath(kLoginItemsList);
+    const app::DictionaryFile stored = app::readDictionaryFile(realPathOf(list));
+    if (stored.state != app::FileState::Present) return;
+    for (const QVariant& item : stored.dictionary.value(QStringLiteral("Items")).toList())
+        if (!isInSuite(item.toMap().value(QStringLiteral("Path")).toString())) return;
+    removeItemIfPresent(list);
+}
+
+// Folders the suite made for its files, once they are empty.
+void removeFolderIfEmpty(const QString& machinePath) {
+    (void)rmdir(QFile::encodeName(realPathOf(machinePath)).constData());
 }
 
 }  // namespace
@@ -153,6 +218,7 @@ void UninstallDelegate::doUnprivileged() {
 
     app::NSLog(QStringLiteral("Removing LaunchAgent..."));
     removeItemAtPath(app::expandTildeInPath(kLaunchAgentPath));
+    removeItemIfPresent(app::expandTildeInPath(kAgentAutostartEntry));
 
     app::NSLog(QStringLiteral("Killing VarnoAgent..."));
     killProcessNamed(kAgentName);
@@ -162,6 +228,9 @@ void UninstallDelegate::doUnprivileged() {
 
     app::NSLog(QStringLiteral("Removing Application Support..."));
     removeItemAtPath(app::expandTildeInPath(kApplicationSupportPath));
+    removeSuiteLoginItems();
+    removeFolderIfEmpty(app::expandTildeInPath(kAutostartFolder));
+    removeFolderIfEmpty(app::expandTildeInPath(QStringLiteral("~/.config")));
 
     removeItemAtPath(kApplicationBundlePath);
 }

@@ -1,5 +1,7 @@
 // The agent's life: its server on the bus and what peers get from it, a
 // second copy, the debug mode, and launching the main application.
+#include <unistd.h>
+
 #include <QDBusAbstractInterface>
 #include <QDBusConnectionInterface>
 #include <QProcess>
@@ -41,6 +43,13 @@ TEST_F(LifecycleTest, ASecondAgentAlertsAndQuitsWhileTheFirstKeepsTheName) {
               "Multiple copies of VarnoAgent appear to be running. Please contact "
               "support@kvxlabs.com for help.");
     EXPECT_EQ(alerts_.shown()[0].buttons, QStringList{"Quit"});
+    // The log says who holds the name.
+    EXPECT_EQ(log_.countEndingWith(
+                  QStringLiteral("the name com.kvxlabs.Varno2.agent is taken by process %1 (%2)")
+                      .arg(getpid())
+                      .arg(connection_.baseService())),
+              1)
+        << log_.lines().join('\n').toStdString();
     // The second copy started no schedule check; the first still runs its own.
     EXPECT_EQ(second->scheduleCheckTimer(), nullptr);
     EXPECT_EQ(log_.countEndingWith("]: startScheduleCheckTimer"), 1);
@@ -141,7 +150,7 @@ TEST_F(LifecycleTest, DebugLinesNameFileLineAndMethodAndOnlyInDebugMode) {
     // The message's own format is expanded with its arguments.
     delegate_->waitingActionFromAction(1, "Hard Restart Queue");
     EXPECT_TRUE(log_.lines()[1].endsWith(
-        "-[VarnoAgentDelegate waitingActionFromAction::]: waitingActionFromAction: 1 "
+        "-[VarnoAgentDelegate waitingActionFromAction:contextInfo:]: waitingActionFromAction: 1 "
         "contextInfo: Hard Restart Queue"))
         << log_.lines()[1].toStdString();
 

@@ -11,14 +11,14 @@ namespace {
 using agent_test::kNow;
 
 // A record of `last` in the Mac's columns: the name padded to 8, two blanks,
-// the line padded to 8, a blank, an empty host of 16, a blank, the day and
+// the line padded to 8, a blank, the host padded to 16, a blank, the day and
 // time ("Fri Dec  7 09:12"), then the rest.
 std::string record(const std::string& name, const std::string& line, const std::string& when,
-                   const std::string& rest) {
+                   const std::string& rest, const std::string& host = {}) {
     auto pad = [](std::string s, size_t n) {
         return s.append(n > s.size() ? n - s.size() : 0, ' ');
     };
-    return pad(name, 8) + "  " + pad(line, 8) + " " + std::string(16, ' ') + " " + when + rest;
+    return pad(name, 8) + "  " + pad(line, 8) + " " + pad(host, 16) + " " + when + rest;
 }
 std::string reboot(const std::string& when) {
     return record("reboot", "~", when, " ");
@@ -250,6 +250,23 @@ TEST_F(StartupChecksTest, OnlyACrashOrAMissingShutdownBeforeTheNewestRebootIsAHa
             true)
             << c.what << ": " << lines.last().toStdString();
     }
+}
+
+// Anyone who can log in picks the host name `last` shows: only a record's
+// kind and a session's end count.
+TEST_F(StartupChecksTest, HostNamesNeverMakeARestartOrACrash) {
+    const std::string evil = "evil";
+    setLast({record(evil, "ttys000", "Sun Dec  7 10:00", "   still logged in", "reboot.evil.net"),
+             record(evil, "ttys001", "Sun Dec  7 09:50", " - 09:55  (00:05)", "crash.evil.net"),
+             reboot("Sun Dec  7 09:12"), shutdownRecord("Sat Dec  6 18:40")});
+    const std::optional<QDateTime> start = delegate_->currentSessionStart();
+    ASSERT_TRUE(start);
+    EXPECT_EQ(*start, dec7(9, 12));
+    EXPECT_FALSE(delegate_->systemHardRestarted());
+    // A crashed session from a host named after a shutdown is still a crash.
+    setLast({reboot("Sun Dec  7 09:12"),
+             record(evil, "ttys000", "Sat Dec  6 08:55", " - crash  (10:02)", "shutdown.evil")});
+    EXPECT_TRUE(delegate_->systemHardRestarted());
 }
 
 TEST_F(StartupChecksTest, AnEqualStoredSessionIsOldAndNothingIsChecked) {

@@ -107,7 +107,7 @@ const Item kCaches[] = {
     {"/System/Library/Caches/com.apple.IntlDataCache.le.sbdl", 1, false},
     {"/System/Library/Caches/com.apple.kernelcaches/kernelcache.5F9B2A61", 6, false},
     {"/System/Library/Caches/com.apple.kext.caches/Startup/Extensions.mkext", 6, false},
-    {"/System/Library/Extensions.kextcache", 4, false},
+    {"/System/Library/Extension.kextcache", 4, false},
     {"/System/Library/Caches/com.apple.ATS.System.fcache", 3, false},
     {"/System/Library/Caches/com.apple.ATSServer.FODB_System", 2, false},
     {"/System/Library/Caches/fontTablesAnnex", 2, false},

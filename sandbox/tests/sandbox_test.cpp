@@ -175,6 +175,11 @@ TEST(SandboxContent, FillsCachesLogsAndLocalizedBundles) {
     EXPECT_TRUE(root.exists("/private/var/log/system.log.3.bz2"));
     EXPECT_TRUE(root.exists("/Library/Caches/com.apple.ATS/System/annex.db"));
     EXPECT_TRUE(root.exists("/Users/ann/Library/Caches/com.example.Browser/Cache.db"));
+    // What the kernel cache group removes, so that the demo exercises it.
+    for (const char* path : {"/System/Library/Extension.kextcache",
+                             "/System/Library/Caches/com.apple.kernelcaches",
+                             "/System/Library/Caches/com.apple.kext.caches/Startup"})
+        EXPECT_TRUE(root.exists(path)) << path;
 
     sandbox::TreeSnapshot tree = sandbox::snapshotTree(root);
     int bundles = 0, lprojs = 0;

@@ -1,14 +1,20 @@
 // The swap start tool: its building blocks called directly, and the program
 // run on sandbox roots whose mount table and disk utility answers the tests
 // set.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -96,13 +102,21 @@ TEST_F(SwapStart, LogLinesCarryTheStampTwoSpacesAndTheMessage) {
     EXPECT_EQ(captureStdout([] { dpw_log("only here"); }), "only here\nError opening log file.\n");
 }
 
-TEST_F(SwapStart, VolumeMountedIsAPlainSubstringTest) {
+TEST_F(SwapStart, VolumeMountedNeedsTheExactMountPointAsAFolder) {
     EXPECT_FALSE(volume_mounted("/Volumes/Data"));
+    root.mkdirs("/Volumes/Data 2");
     root.writeFile(kMountTable, "/dev/disk1s2 on /Volumes/Data 2 (hfs, local, journaled)\n");
     EXPECT_TRUE(volume_mounted("/Volumes/Data 2"));
-    EXPECT_TRUE(volume_mounted("/Volumes/Data"));
+    // A volume whose mount point merely starts with the name is another one.
+    EXPECT_FALSE(volume_mounted("/Volumes/Data"));
     EXPECT_FALSE(volume_mounted("/Volumes/Backup"));
-    EXPECT_EQ(toolRuns(root), std::vector<std::vector<std::string>>(4, {"mount"}));
+    // Listed, but the path is a link to a folder elsewhere.
+    root.mkdirs("/Users/Shared/elsewhere");
+    ASSERT_EQ(rename(root.real("/Volumes/Data").c_str(), root.real("/Volumes/Old").c_str()), 0);
+    ASSERT_EQ(symlink("../Users/Shared/elsewhere", root.real("/Volumes/Data").c_str()), 0);
+    root.writeFile(kMountTable, kDataLine);
+    EXPECT_FALSE(volume_mounted("/Volumes/Data"));
+    EXPECT_EQ(toolRuns(root), std::vector<std::vector<std::string>>(5, {"mount"}));
 }
 
 TEST_F(SwapStart, OwnershipAlreadyEnabledLogsNothingAndRunsNothing) {
@@ -161,11 +175,68 @@ TEST_F(SwapStart, UnreadableDiskUtilityAnswersCountAsDisabled) {
 
 TEST_F(SwapStart, ExistingSwapFolderIsNotLoggedButGetsOwnerAndMode) {
     if (!host::testing::runningAsRoot()) GTEST_SKIP() << "needs root to change owners";
-    root.mkdirs("/Volumes/Data/.vm", 0700);
-    ASSERT_EQ(chown(root.real("/Volumes/Data/.vm").c_str(), 65534, 65534), 0);
+    root.mkdirs("/Volumes/Data/.vm", 0777);
+    root.writeFile("/Volumes/Data/.vm/swapfile0", "swap", 0600);
+    ASSERT_EQ(chown(root.real("/Volumes/Data/.vm").c_str(), 0, 20), 0);
     captureStdout([] { EXPECT_EQ(create_swap_dir("/Volumes/Data/.vm"), 0); });
     EXPECT_EQ(statOf(root, "/Volumes/Data/.vm"), "755 0:0");
+    EXPECT_TRUE(root.exists("/Volumes/Data/.vm/swapfile0"));
     EXPECT_FALSE(root.exists(kPagerStartLog));
+}
+
+// A swap folder someone else made or filled is never used: root's pager
+// would write into it, and fill its links.
+TEST_F(SwapStart, ASwapFolderItDidNotMakeIsMovedAsideAndANewOneMade) {
+    if (!host::testing::runningAsRoot()) GTEST_SKIP() << "needs root to change owners";
+    struct Case {
+        const char* name;
+        uid_t owner;
+        const char* entry;  // besides a swap file of the owner's
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a user's, with a link named like a swap file", 65534, "swapfile1",
+         "it is not owned by root"},
+        {"root's, with a file of a user's", 0, "notes",
+         "it holds files that are not the pager's swap files"},
+    };
+    // A volume anyone can write to, as removable ones often are.
+    chmod(root.real("/Volumes/Data").c_str(), 01777);
+    root.writeFile("/private/var/root/victim", "root's", 0600);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        root.mkdirs("/Volumes/Data/.vm", 0777);
+        const std::string swap = root.writeFile("/Volumes/Data/.vm/swapfile0", "", 0666);
+        const std::string entry = root.real(std::string("/Volumes/Data/.vm/") + c.entry);
+        ASSERT_EQ(symlink(root.real("/private/var/root/victim").c_str(), entry.c_str()), 0);
+        for (const std::string& path : {root.real("/Volumes/Data/.vm"), swap, entry})
+            ASSERT_EQ(lchown(path.c_str(), c.owner, c.owner), 0);
+
+        captureStdout([] { EXPECT_EQ(create_swap_dir("/Volumes/Data/.vm"), 0); });
+        EXPECT_EQ(statOf(root, "/Volumes/Data/.vm"), "755 0:0");
+        EXPECT_FALSE(root.exists("/Volumes/Data/.vm/swapfile0"));
+        // The other folder is left to its owner under a name of its own.
+        const std::string aside = "/Volumes/Data/.vm.moved-aside";
+        EXPECT_EQ(statOf(root, aside + "/swapfile0").substr(4),
+                  c.owner == 0 ? "0:0" : "65534:65534");
+        EXPECT_TRUE(root.exists(aside + "/" + c.entry));
+        EXPECT_EQ(statOf(root, "/private/var/root/victim"), "600 0:0");
+        EXPECT_EQ(root.readFile("/private/var/root/victim"), "root's");
+        EXPECT_EQ(logMessages(root),
+                  (std::vector<std::string>{std::string("Moved /Volumes/Data/.vm aside to ") +
+                                                "/Volumes/Data/.vm.moved-aside: " + c.reason + ".",
+                                            "Created new swap directory at /Volumes/Data/.vm"}));
+        host::testing::removeTree(root.real(aside));
+        host::testing::removeTree(root.real("/Volumes/Data/.vm"));
+        host::testing::removeTree(root.real(kPagerStartLog));
+    }
+    // On a volume where anyone may rename what root made, no folder is made.
+    chmod(root.real("/Volumes/Data").c_str(), 0777);
+    captureStdout([] { EXPECT_EQ(create_swap_dir("/Volumes/Data/.vm"), -1); });
+    EXPECT_FALSE(root.exists("/Volumes/Data/.vm"));
+    EXPECT_EQ(logMessages(root),
+              (std::vector<std::string>{"Error creating directory /Volumes/Data/.vm: a folder on "
+                                        "its way is not root's alone."}));
 }
 
 TEST_F(SwapStart, NewSwapFolderIsLoggedAndGetsItsModeWhateverTheMask) {
@@ -299,6 +370,105 @@ TEST_F(SwapStart, ASwapFolderThatCannotBeSetUpFallsBackToTheDefaultPager) {
     EXPECT_EQ(messages[1],
               "Cannot keep swap files in /Volumes/Data/.vm; using the default swap files "
               "/private/var/vm/swapfile.");
+}
+
+// Only a user's volume "Data 1" is mounted, and the user has made
+// "/Volumes/Data" a link to a folder of their own: the machine's swap must
+// not go there.
+TEST_F(SwapStart, AUsersLinkBesideAnotherVolumeGetsNoSwap) {
+    if (!host::testing::runningAsRoot()) GTEST_SKIP() << "needs root to change owners";
+    host::testing::removeTree(root.real("/Volumes/Data"));
+    root.mkdirs("/Volumes/Data 1");
+    root.mkdirs("/Users/evil/swap", 0777);
+    ASSERT_EQ(chown(root.real("/Users/evil/swap").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(symlink("../Users/evil/swap", root.real("/Volumes/Data").c_str()), 0);
+    ASSERT_EQ(lchown(root.real("/Volumes/Data").c_str(), 65534, 65534), 0);
+    root.writeFile(kMountTable, "/dev/disk2s1 on /Volumes/Data 1 (hfs, local, journaled)\n");
+
+    RunResult r = runTool({"/Volumes/Data", "/.vm"}, "1");
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    std::vector<std::vector<std::string>> runs = toolRuns(root);
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(runs.back(),
+              (std::vector<std::string>{"/sbin/dynamic_pager", "-F", "/private/var/vm/swapfile"}));
+    EXPECT_FALSE(root.exists("/Users/evil/swap/.vm"));
+}
+
+// Every object below a real folder, by inode: its owner and mode.
+std::map<ino_t, std::string> ownersBelow(const std::string& folder) {
+    std::map<ino_t, std::string> owners;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        struct stat st {};
+        if (lstat(it->path().c_str(), &st) == 0)
+            owners[st.st_ino] = std::to_string(st.st_uid) + " " + std::to_string(st.st_mode);
+    }
+    return owners;
+}
+
+// A user without rights swaps the folders they own on the tool's way with
+// links, as fast as they can, while the tool runs again and again: nothing
+// outside the volume's folder changes, and nothing of theirs changes owner
+// or mode.
+TEST_F(SwapStart, LinksSwappedInWhileItRunsChangeNothingElsewhere) {
+    if (!host::testing::runningAsRoot()) GTEST_SKIP() << "needs root to act as another user";
+    host::testing::TempDir outside;
+    ASSERT_EQ(mkdir((outside.path() + "/inner").c_str(), 0700), 0);
+    root.writeFile("/Users/victim/Documents/letter", "x", 0600);
+    const std::vector<std::string> targets = {root.real("/private/etc"), root.real("/Users/victim"),
+                                              outside.path() + "/inner"};
+    root.writeFile(kMountTable, kDataLine);
+
+    struct Scenario {
+        const char* name;
+        std::string swapped;  // the user's own folder, exchanged with links
+    };
+    const Scenario scenarios[] = {{"the volume's folder is the user's", "/Volumes/Data"},
+                                  {"the swap folder is the user's", "/Volumes/Data/.vm"}};
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        host::testing::removeTree(root.real("/Volumes/Data"));
+        root.mkdirs("/Volumes/Data", 01777);
+        root.mkdirs(scenario.swapped, 0777);
+        const std::string swapped = root.real(scenario.swapped);
+        std::vector<std::string> links;
+        for (size_t i = 0; i < targets.size(); ++i) {
+            links.push_back(swapped + "-link" + std::to_string(i));
+            ASSERT_EQ(symlink(targets[i].c_str(), links.back().c_str()), 0);
+            ASSERT_EQ(lchown(links.back().c_str(), 65534, 65534), 0);
+        }
+        ASSERT_EQ(chown(swapped.c_str(), 65534, 65534), 0);
+        const std::vector<std::string> ignored = {sandbox::kJournalPath, kPagerStartLog,
+                                                  "/Volumes"};
+        const sandbox::TreeSnapshot before = sandbox::snapshotTree(root, ignored);
+        const std::map<ino_t, std::string> volumeBefore = ownersBelow(root.real("/Volumes"));
+        const std::map<ino_t, std::string> outsideBefore = ownersBelow(outside.path());
+
+        pid_t hostile = fork();
+        ASSERT_GE(hostile, 0);
+        if (hostile == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+            for (size_t i = 0;; ++i)
+                renameat2(AT_FDCWD, swapped.c_str(), AT_FDCWD, links[i % links.size()].c_str(),
+                          RENAME_EXCHANGE);
+        }
+        for (int round = 0; round < 15; ++round) {
+            RunResult r = runTool({"/Volumes/Data", "/.vm"}, "0");
+            EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+        }
+        kill(hostile, SIGKILL);
+        waitpid(hostile, nullptr, 0);
+
+        EXPECT_EQ(sandbox::snapshotTree(root, ignored), before);
+        for (const auto& [inode, owner] : ownersBelow(root.real("/Volumes"))) {
+            auto was = volumeBefore.find(inode);
+            if (was != volumeBefore.end()) {
+                EXPECT_EQ(owner, was->second) << inode;
+            }
+        }
+        EXPECT_EQ(ownersBelow(outside.path()), outsideBefore);
+    }
 }
 
 }  // namespace

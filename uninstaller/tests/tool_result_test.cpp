@@ -76,15 +76,7 @@ TEST(ToolResultTest, LongOutputStaysInsideTheBufferAndTheWriterFinishes) {
     EXPECT_EQ(uninstall::resultFromToolOutput(out), 0);
 }
 
-TEST(SystemEventTest, LoginManagerErrorsBecomeNonZeroCodes) {
-    EXPECT_EQ(uninstall::errorForLoginManagerError("org.freedesktop.DBus.Error.ServiceUnknown"),
-              uninstall::procNotFound);
-    EXPECT_EQ(uninstall::errorForLoginManagerError("org.freedesktop.DBus.Error.AccessDenied"),
-              uninstall::errAEPrivilegeError);
-    EXPECT_EQ(uninstall::errorForLoginManagerError("org.freedesktop.DBus.Error.NoReply"),
-              uninstall::errAETimeout);
-    EXPECT_EQ(uninstall::errorForLoginManagerError("org.freedesktop.login1.Whatever"),
-              uninstall::errAEEventFailed);
+TEST(SystemEventTest, FourCharacterCodesReadAsTheirLetters) {
     EXPECT_EQ(uninstall::fourCharString(uninstall::kAERestart), "rest");
 }
 

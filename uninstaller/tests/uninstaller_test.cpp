@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDialog>
 #include <QDir>
 #include <QWidget>
 #include <cstdlib>
 
+#include "KVXFoundation/KVXLSSharedFileList.h"
 #include "SystemEvent.h"
 #include "ToolResult.h"
 #include "uninstaller_support.h"
@@ -211,6 +215,97 @@ TEST(UninstallerTest, CancelOrAFailedRestartKeepsTheUninstallerOpen) {
         EXPECT_EQ(f.log.lines().last(), "Error -36 restarting.");
         EXPECT_EQ(f.terminations, 0);
     }
+}
+
+// The home folder's tree (root's, as the test runs as root).
+sandbox::TreeSnapshot homeTree(const host::testing::SandboxRoot& root) {
+    sandbox::TreeSnapshot home;
+    for (const auto& [path, state] : sandbox::snapshotTree(root))
+        if (path.starts_with("/private/var/root")) home.emplace(path, state);
+    return home;
+}
+
+// Everything a user can do that leaves files in the home folder, then the
+// uninstaller: the home folder is as it was before the suite was first used.
+TEST(UninstallerTest, LeavesTheHomeFolderAsBeforeTheSuiteWasFirstUsed) {
+    Fixture f;
+    f.toolPrinting("EXIT: 0\n");
+    // Root's home laid out as a user's is (the sandbox gives root less).
+    for (const char* folder :
+         {"/var/root/Library/Application Support", "/var/root/Library/LaunchAgents"})
+        f.root.mkdirs(folder);
+    const sandbox::TreeSnapshot before = homeTree(f.root);
+
+    auto varno = [](std::vector<std::string> arguments) {
+        host::testing::RunOptions options;
+        options.argv = {std::getenv("VARNO_PROGRAM")};
+        options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+        host::testing::RunResult r = host::testing::run(options);
+        EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    };
+    // Queues and schedules; a schedule brings the agent's launch agent and
+    // its autostart entry.
+    varno({"queue", "add", "Tidy", "clean-caches", "UserFonts=true"});
+    varno({"schedule", "add", "Nightly", "Tidy", "--at", "+1d"});
+    ASSERT_TRUE(f.root.exists("/var/root/.config/autostart/com.kvxlabs.Varno2.agent.desktop"));
+    ASSERT_TRUE(f.root.exists(kLaunchAgent));
+    // Login items of the suite's programs.
+    const std::string agent = "/Applications/Varno.app/Contents/Resources/VarnoAgent.app";
+    f.root.writeFile(std::string(kBundle) + "/Contents/MacOS/Varno", "exe", 0755);
+    f.root.writeFile(agent + "/Contents/MacOS/VarnoAgent", "exe", 0755);
+    KVXLSSharedFileList loginItems(QString::fromLatin1(lsfl::kLSSharedFileListSessionLoginItems));
+    ASSERT_TRUE(loginItems.addFileWithURL(QUrl::fromLocalFile("/Applications/Varno.app")));
+    ASSERT_TRUE(loginItems.addFileWithURL(QUrl::fromLocalFile(QString::fromStdString(agent))));
+    // The main application's own folder.
+    f.root.writeFile(std::string(kSupportFolder) + "/Reports/last.txt", "report");
+
+    f.delegate->applicationDidFinishLaunching();
+    EXPECT_EQ(homeTree(f.root), before);
+
+    // A login item of another application stays.
+    f.root.writeFile("/Applications/Other.app/Contents/MacOS/Other", "exe", 0755);
+    f.root.writeFile(std::string(kBundle) + "/Contents/MacOS/Varno", "exe", 0755);
+    ASSERT_TRUE(loginItems.addFileWithURL(QUrl::fromLocalFile("/Applications/Other.app")));
+    ASSERT_TRUE(loginItems.addFileWithURL(QUrl::fromLocalFile("/Applications/Varno.app")));
+    f.delegate->doUnprivileged();
+    std::vector<std::string> left;
+    for (const lsfl::LSSharedFileListItem& item : loginItems.files()) left.push_back(item.path);
+    EXPECT_EQ(left, std::vector<std::string>{"/Applications/Other.app"});
+}
+
+// Stands in for the login manager, and never answers.
+class SilentLoginManager : public QDBusVirtualObject {
+  public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
+        received.push_back(message);
+        return true;
+    }
+    std::vector<QDBusMessage> received;
+};
+
+TEST(UninstallerTest, TheRestartRequestIsSentWithoutWaitingForAnAnswer) {
+    app::testing::usePrivateSessionBus();
+    app::testing::ensureApplication();
+    QDBusConnection manager =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, "login-manager");
+    SilentLoginManager silent;
+    ASSERT_TRUE(manager.registerVirtualObject("/org/freedesktop/login1", &silent));
+    ASSERT_TRUE(manager.registerService("org.freedesktop.login1"));
+    {
+        QDBusConnection caller =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, "uninstaller");
+        EXPECT_EQ(uninstall::sendCoreEventToLoginManager(caller, uninstall::kAERestart), 0);
+        ASSERT_TRUE(app::testing::waitUntil([&] { return !silent.received.empty(); }));
+        const QDBusMessage& request = silent.received.front();
+        EXPECT_EQ(request.interface(), "org.freedesktop.login1.Manager");
+        EXPECT_EQ(request.member(), "Reboot");
+        EXPECT_EQ(request.arguments(), QVariantList{true});
+        EXPECT_FALSE(request.isReplyRequired());
+    }
+    QDBusConnection::disconnectFromBus("uninstaller");
+    manager.unregisterObject("/org/freedesktop/login1");
+    QDBusConnection::disconnectFromBus("login-manager");
 }
 
 }  // namespace

@@ -16,6 +16,24 @@ class RootProxy : public QDBusAbstractInterface {
                                  nullptr) {}
 };
 
+// A refused name is usually owned by another process, which the bus can
+// name; otherwise the bus's own error says what went wrong.
+QString whyNotRegistered(QDBusConnection connection, const QString& name) {
+    if (connection.lastError().isValid())
+        return QStringLiteral("the name %1 cannot be registered: %2")
+            .arg(name, connection.lastError().message());
+    QDBusConnectionInterface* bus = connection.interface();
+    const QDBusReply<QString> owner = bus->serviceOwner(name);
+    if (!owner.isValid()) return QStringLiteral("the name %1 is taken").arg(name);
+    const QDBusReply<uint> pid = bus->servicePid(name);
+    if (!pid.isValid())
+        return QStringLiteral("the name %1 is taken by %2").arg(name, owner.value());
+    return QStringLiteral("the name %1 is taken by process %2 (%3)")
+        .arg(name)
+        .arg(pid.value())
+        .arg(owner.value());
+}
+
 }  // namespace
 
 bool registerServer(QDBusConnection connection, const QString& name, QObject* rootObject,
@@ -32,9 +50,7 @@ bool registerServer(QDBusConnection connection, const QString& name, QObject* ro
     }
     // The name last: a peer that sees it can call at once.
     if (!connection.registerService(name)) {
-        if (error)
-            *error = QStringLiteral("the name %1 is taken: %2")
-                         .arg(name, connection.lastError().message());
+        if (error) *error = whyNotRegistered(connection, name);
         connection.unregisterObject(path);
         return false;
     }
