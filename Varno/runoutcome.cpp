@@ -105,16 +105,18 @@ QString counted(qsizetype n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
-qsizetype listSize(const QVariantMap& map, const QString& key) {
-    return map.value(key).toList().size();
+QString text(std::string_view s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// The two preference-file records differ only in a word of their keys.
-void preferenceFiles(const QVariantMap& map, const char* movedKey, const char* failedKey,
+qsizetype listSize(const QVariantMap& map, std::string_view key) {
+    return map.value(text(key)).toList().size();
+}
+
+void preferenceFiles(const QVariantMap& map, const contract::PreferenceFilesRecord& keys,
                      QStringList& parts) {
-    const QString pattern = QStringLiteral("KVXAE%1PreferenceFilesExecutorDidEndInfoKey");
-    const qsizetype moved = listSize(map, pattern.arg(QLatin1String(movedKey)));
-    const qsizetype failed = listSize(map, pattern.arg(QLatin1String(failedKey)));
+    const qsizetype moved = listSize(map, keys.moved);
+    const qsizetype failed = listSize(map, keys.failed);
     parts << counted(moved, "preference file moved", "preference files moved");
     if (failed > 0)
         parts << counted(failed, "preference file not moved", "preference files not moved");
@@ -129,19 +131,16 @@ QStringList describeResults(const RunOutcome& outcome) {
     for (const QVariant& record : outcome.records) {
         const QVariantMap map = record.toMap();
         const QString tag = map.value(QLatin1String(kRecordTagKey)).toString();
-        if (tag == u"KVXAEResultsDisablePreferenceFilesAuthExecDictionaryOutputKey") {
-            preferenceFiles(map, "DisabledFilesDisable", "ErrorFilesDisable", parts);
-        } else if (tag == u"KVXAEResultsRestorePreferenceFilesAuthExecDictionaryOutputKey") {
-            preferenceFiles(map, "RestoredFilesRestore", "ErrorFilesRestore", parts);
-        } else if (tag == u"KVXAEQueryProcessesAuthExec") {
-            parts << counted(
-                listSize(map, QStringLiteral("KVXAEQueryProcessesAuthExecDictionaryOutputKey")),
-                "process listed", "processes listed");
-        } else if (tag == u"KVXAEQuerySpotlightInfoAuthExec") {
-            parts << counted(
-                listSize(map,
-                         QStringLiteral("KVXAEVolumesQuerySpotlightAuthExecDictionaryOutputKey")),
-                "volume reported", "volumes reported");
+        if (tag == text(contract::kDisableRecord.tag)) {
+            preferenceFiles(map, contract::kDisableRecord, parts);
+        } else if (tag == text(contract::kRestoreRecord.tag)) {
+            preferenceFiles(map, contract::kRestoreRecord, parts);
+        } else if (tag == text(contract::id::kQueryProcesses)) {
+            parts << counted(listSize(map, contract::kProcessesKey), "process listed",
+                             "processes listed");
+        } else if (tag == text(contract::id::kQuerySpotlightInfo)) {
+            parts << counted(listSize(map, contract::kSpotlightVolumesKey), "volume reported",
+                             "volumes reported");
         }
     }
     if (outcome.truncated) parts << QStringLiteral("the output ended inside a result record");

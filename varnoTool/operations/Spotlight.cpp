@@ -55,8 +55,8 @@ void becomeSuperuser() {
 }
 
 const std::string* mountPointOf(const plist::Dictionary& parameters) {
-    auto it = parameters.find(kMountPointKey);
-    const std::string* mountPoint = it == parameters.end() ? nullptr : it->second.asString();
+    const plist::Value* value = requestValue(parameters, kMountPointKey);
+    const std::string* mountPoint = value == nullptr ? nullptr : value->asString();
     // Without a volume there is nothing to index or exclude.
     if (mountPoint == nullptr) wstrnl("\t*** Error: no mount point.");
     return mountPoint;
@@ -87,8 +87,7 @@ std::string spotlightIndexFolder(std::string_view mountPoint) {
 
 int querySpotlightInfo(const plist::Dictionary& parameters) {
     becomeSuperuser();
-    const plist::Value* requested = nullptr;
-    if (auto it = parameters.find(kMountPointsKey); it != parameters.end()) requested = &it->second;
+    const plist::Value* requested = requestValue(parameters, kMountPointsKey);
     const std::vector<std::string> excluded =
         host::_MDCopyExclusionList().value_or(std::vector<std::string>{});
 

@@ -39,8 +39,7 @@ constexpr std::size_t kInitialPathSize = 2048;
 constexpr std::size_t kGrownPathSize = 65536;
 
 const plist::Value* valueOf(const plist::Dictionary& parameters, const char* key) {
-    auto it = parameters.find(key);
-    return it == parameters.end() ? nullptr : &it->second;
+    return requestValue(parameters, key);
 }
 
 // A signed 32-bit number of the request; nullopt when absent or out of range.

@@ -30,8 +30,8 @@ constexpr const char* kOwnershipKey =
 // The string under the key. A request without it names no volume: the tool
 // is not run with a missing argument, and the caller hears why.
 std::optional<std::string> requiredString(const plist::Dictionary& parameters, const char* key) {
-    auto it = parameters.find(key);
-    if (it != parameters.end() && it->second.asString() != nullptr) return *it->second.asString();
+    const plist::Value* value = requestValue(parameters, key);
+    if (value != nullptr && value->asString() != nullptr) return *value->asString();
     printf("\t*** Error: the request has no %s.\n", key);
     return std::nullopt;
 }
