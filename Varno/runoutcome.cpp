@@ -45,47 +45,34 @@ QString humanSize(qint64 bytes) {
     return QStringLiteral("%1 %2").arg(value, 0, 'f', 1).arg(QLatin1String(units[unit]));
 }
 
-QString exitStatusMeaning(int status) {
-    switch (status) {
-        case 0:
-            return QStringLiteral("success");
-        case 7:
-            return QStringLiteral("the executor does not know the operation");
-        case 12:
-            return QStringLiteral("the executor ran out of memory");
-        case 13:
-            return QStringLiteral(
-                "the executor could not find itself or its privileged copy failed");
-        case 14:
-            return QStringLiteral("the executor was not started through a privileged launch");
-        case 15:
-            return QStringLiteral("another run is repairing the executor");
-        case 16:
-            return QStringLiteral("the executor could not read its own file");
-        case 17:
-            return QStringLiteral("no authorization reached the executor");
-        case 18:
-            return QStringLiteral("the executor did not accept the authorization");
-        case 20:
-            return QStringLiteral("the request's length did not arrive");
-        case 21:
-            return QStringLiteral("the request did not arrive whole");
-        case 22:
-            return QStringLiteral(
-                "the request is no property list (or the executor ran out of memory)");
-        case 255:
-            return QStringLiteral("the system tool could not be started");
-        // Authorization failures end with the low 8 bits of their status.
-        case -60005 & 0xff:
-            return QStringLiteral("authorization denied");
-        case -60006 & 0xff:
-            return QStringLiteral("authorization cancelled");
-        case -60007 & 0xff:
-            return QStringLiteral("authorization needs interaction");
-        default:
-            return QStringLiteral("operation status %1").arg(status);
+QString exitStatusMeaning(const QString& identifier, int status, const QString& output) {
+    if (status == 0) return QStringLiteral("success");
+    qsizetype end = output.size();
+    while (end > 0 && output.at(end - 1).isSpace()) --end;
+    const QByteArray line = output.left(end).section(u'\n', -1).toUtf8();
+    std::string_view meaning =
+        contract::framingMeaning(status, std::string_view(line.constData(), line.size()));
+    if (meaning.empty()) {
+        const Operation* op = OperationCatalog::find(identifier);
+        if (op) meaning = contract::operationStatusMeaning(*op->contract, status);
     }
+    if (meaning.empty()) return QStringLiteral("operation status %1").arg(status);
+    return QString::fromUtf8(meaning.data(), static_cast<qsizetype>(meaning.size()));
 }
+
+namespace {
+
+QString outputText(const RunOutcome& outcome) {
+    QString text;
+    for (const QVariant& item : outcome.items) {
+        const QVariantMap map = item.toMap();
+        if (map.value(QStringLiteral("Kind")).toString() == u"Text")
+            text += map.value(QStringLiteral("Text")).toString();
+    }
+    return text;
+}
+
+}  // namespace
 
 QString endingText(const RunOutcome& outcome) {
     if (!outcome.startError.isEmpty())
@@ -96,7 +83,7 @@ QString endingText(const RunOutcome& outcome) {
             .arg(QString::fromLocal8Bit(strsignal(outcome.signal)));
     return QStringLiteral("exit status %1 (%2)")
         .arg(outcome.exitStatus)
-        .arg(exitStatusMeaning(outcome.exitStatus));
+        .arg(exitStatusMeaning(outcome.identifier, outcome.exitStatus, outputText(outcome)));
 }
 
 namespace {

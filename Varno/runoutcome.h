@@ -29,8 +29,11 @@ struct RunOutcome {
 // "0 bytes", "512 bytes", "1.5 KB", "12.3 MB", "2.0 GB" (units of 1024).
 QString humanSize(qint64 bytes);
 
-// What an exit status of the executor means, in a few words.
-QString exitStatusMeaning(int status);
+// What an exit status of the executor means, in a few words: the executor's
+// own where it ended the run itself (`output`, all the text the run wrote,
+// ends with its message), otherwise what the operation `identifier` means
+// by it.
+QString exitStatusMeaning(const QString& identifier, int status, const QString& output);
 
 // The end of a run in words: "exit status 0 (success)", "ended by signal 9
 // (Killed)", "could not be started: ...".

@@ -151,6 +151,19 @@ TEST_F(VarnoProgram, SendsTheFramedRequestAndPassesTheStatusOn) {
         << r.out;
 }
 
+TEST_F(VarnoProgram, ExplainsTheSwapOperationsOwnStatuses) {
+    const std::string swap = "KVXAESetSwapVolumeAuthExec";
+    script(swap,
+           "\tInstalling /sbin/kvx_dynamic_pager_start...\n"
+           "\t***Error setting uid/gid on wait tool: Permission denied (13). Aborting.\n",
+           "17");
+    RunResult r = varno({"run", "set-swap-volume", "MountPoint=/Volumes/Spare"});
+    EXPECT_EQ(r.exitStatus, 17) << r.err;
+    EXPECT_NE(r.out.find("exit status 17 (the swap start tool's owner and group could not be set)"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(VarnoProgram, TypesValuesByTheOperationsKeys) {
     ASSERT_EQ(varno({"run", "clean-localizations", "UserApplications=true",
                      "Languages=French,German", "Languages=Dutch"})
