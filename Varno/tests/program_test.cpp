@@ -195,6 +195,13 @@ TEST_F(VarnoProgram, TypesValuesByTheOperationsKeys) {
     EXPECT_EQ(*request(4)->find("MountPoint"),
               plist::Value(plist::Array{plist::Value("/"), plist::Value("/Volumes/A,B")}));
 
+    // Every key the executor reads is known, so none draws a warning.
+    RunResult trash =
+        varno({"run", "empty-trash", "MountPoint=/", "ForceSecureEmptyTrashDeletionMethod=1"});
+    ASSERT_EQ(trash.exitStatus, 0) << trash.err;
+    EXPECT_EQ(trash.err.find("does not read"), std::string::npos) << trash.err;
+    EXPECT_EQ(*request(5)->find("ForceSecureEmptyTrashDeletionMethod"), plist::Value::integer(1));
+
     // Whole and per-entry values for one key are refused rather than guessed.
     EXPECT_EQ(varno({"run", "clean-localizations", "Languages=French", "Languages.Dutch=true"})
                   .exitStatus,

@@ -274,7 +274,8 @@ inline constexpr Key kNetwork[] = {
 inline constexpr Key kDisablePreferences[] = {{kDisableFiles, KeyType::StringArray}};
 inline constexpr Key kRestorePreferences[] = {{kRestoreFiles, KeyType::StringArray}};
 inline constexpr Key kStartup[] = {{kStartupMode, KeyType::String}};
-inline constexpr Key kTrash[] = {{kMountPoint, KeyType::StringArray}};
+inline constexpr Key kTrash[] = {{kMountPoint, KeyType::StringArray},
+                                 {kDeletionMethod, KeyType::Integer}};
 inline constexpr Key kVisibility[] = {{kVisibilityFiles, KeyType::StringArray}, flag(kVisible)};
 inline constexpr Key kPower[] = {{kPowerProfile, KeyType::Dictionary},
                                  {kPowerSource, KeyType::Integer}};
