@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr const char* kIdentifier = "KVXAECleanLocalizationsAuthExec";
-constexpr const char* kLanguagesKey = "Languages";
+constexpr const char* kIdentifier = contract::id::kCleanLocalizations.data();
+constexpr const char* kLanguagesKey = contract::keys::kLanguages.data();
 constexpr const char* kCodesResource = "LocalizationCodes.plist";
 constexpr std::string_view kFileScheme = "file://localhost";
 

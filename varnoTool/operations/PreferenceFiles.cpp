@@ -17,8 +17,8 @@ constexpr const char* kUserPreferences = "~/Library/Preferences/";
 constexpr const char* kMachinePreferences = "/Library/Preferences/";
 constexpr const char* kHeldLocalMarker = "/DisabledPreferenceFiles/Local/";
 
-constexpr const char* kDisableFilesKey = "KVXAEFilesDisablePreferenceFilesExecutorConfigurationKey";
-constexpr const char* kRestoreFilesKey = "KVXAEFilesRestorePreferenceFilesExecutorConfigurationKey";
+constexpr const char* kDisableFilesKey = contract::keys::kDisableFiles.data();
+constexpr const char* kRestoreFilesKey = contract::keys::kRestoreFiles.data();
 
 // The keys of one operation's result record.
 struct RecordKeys {

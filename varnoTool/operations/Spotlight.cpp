@@ -21,17 +21,14 @@ pid_t (*forkProcess)() = ::fork;
 
 namespace {
 
-constexpr const char* kQueryIdentifier = "KVXAEQuerySpotlightInfoAuthExec";
-constexpr const char* kMountPointKey = "MountPoint";
-constexpr const char* kMountPointsKey =
-    "KVXAEMountPointsQuerySpotlightInfoExecutorConfigurationKey";
-constexpr const char* kVolumesKey = "KVXAEVolumesQuerySpotlightAuthExecDictionaryOutputKey";
-constexpr const char* kVolumeMountPointKey =
-    "KVXAEMountPointQuerySpotlightInfoExecutorDidEndInfoKey";
-constexpr const char* kIndexingStatusKey =
-    "KVXAEIndexingStatusQuerySpotlightInfoExecutorDidEndInfoKey";
-constexpr const char* kIndexSizeKey = "KVXAEIndexSizeQuerySpotlightInfoExecutorDidEndInfoKey";
-constexpr const char* kSelfExcludedKey = "KVXAESelfExculdedQuerySpotlightInfoExecutorDidEndInfoKey";
+constexpr const char* kQueryIdentifier = contract::id::kQuerySpotlightInfo.data();
+constexpr const char* kMountPointKey = contract::keys::kMountPoint.data();
+constexpr const char* kMountPointsKey = contract::keys::kMountPoints.data();
+constexpr const char* kVolumesKey = contract::kSpotlightVolumesKey.data();
+constexpr const char* kVolumeMountPointKey = contract::spotlight::kMountPoint.data();
+constexpr const char* kIndexingStatusKey = contract::spotlight::kIndexingStatus.data();
+constexpr const char* kIndexSizeKey = contract::spotlight::kIndexSize.data();
+constexpr const char* kSelfExcludedKey = contract::spotlight::kSelfExcluded.data();
 constexpr const char* kMdutil = "/usr/bin/mdutil";
 constexpr unsigned kSettleTicks = 15;  // a quarter of a second for mdutil to start
 

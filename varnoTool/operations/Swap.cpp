@@ -22,7 +22,7 @@ namespace {
 
 using swap_seams::systemCalls;
 
-constexpr const char* kMountPointKey = "MountPoint";
+constexpr const char* kMountPointKey = contract::keys::kMountPoint.data();
 constexpr const char* kStartupVolume = "/";
 
 constexpr const char* kDaemonsFolder = "/System/Library/LaunchDaemons/";

@@ -20,12 +20,10 @@ constexpr const char* kDiskUtility = "/usr/sbin/diskutil";
 constexpr const char* kOwnershipTool = "/usr/sbin/vsdbutil";
 constexpr const char* kStructureCheck = "/sbin/fsck_hfs";
 
-constexpr const char* kMountPointKey = "MountPoint";
-constexpr const char* kDeviceKey = "KVXAEDeviceNodeFilesystemConfigurationKey";
-constexpr const char* kJournalingKey =
-    "KVXAEEnableJournalingSetVolumeJournalStatusExecutorConfigurationKey";
-constexpr const char* kOwnershipKey =
-    "KVXAEEnableOwnershipSetVolumeOwnershipStatusExecutorConfigurationKey";
+constexpr const char* kMountPointKey = contract::keys::kMountPoint.data();
+constexpr const char* kDeviceKey = contract::keys::kDeviceNode.data();
+constexpr const char* kJournalingKey = contract::keys::kEnableJournaling.data();
+constexpr const char* kOwnershipKey = contract::keys::kEnableOwnership.data();
 
 // The string under the key. A request without it names no volume: the tool
 // is not run with a missing argument, and the caller hears why.

@@ -4,6 +4,7 @@
 // their types, the keys of the result records, and the exit statuses, both
 // the executor's own and each operation's. Both sides read this table; a
 // test records every key each operation looks up and compares with it.
+// Every string here is a literal, so its data() ends in a zero byte.
 
 #include <span>
 #include <string_view>
