@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "app/plistbridge.h"
-#include "expectedrecords.h"
+#include "contract/executor.h"
 #include "operationcatalog.h"
 #include "plist/plist.h"
 #include "recordstreamparser.h"
@@ -86,8 +86,11 @@ class ItemCollector {
     // well without one has lost it.
     void checkRecordWritten() {
         if (!outcome_.succeeded()) return;
-        const QString tag = alwaysWrittenRecordTag(outcome_.identifier);
-        if (tag.isEmpty()) return;
+        const QByteArray identifier = outcome_.identifier.toUtf8();
+        const std::string_view expected = contract::alwaysWrittenRecordTag(
+            std::string_view(identifier.constData(), identifier.size()));
+        if (expected.empty()) return;
+        const QString tag = QString::fromLatin1(expected.data(), qsizetype(expected.size()));
         for (const QVariant& record : outcome_.records)
             if (record.toMap().value(QLatin1String(kRecordTagKey)).toString() == tag) return;
         lost(QStringLiteral("the executor wrote no result record"), {});

@@ -2,26 +2,24 @@
 // The executor's operations as Varno offers them: identifier, short alias,
 // the title shown beside the progress bar, and the request keys each reads
 // with their types (used to type KEY=VALUE arguments and to size the
-// progress of operations that report increments only).
+// progress of operations that report increments only). All of it comes from
+// the executor's contract.
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
 
+#include "contract/executor.h"
+
 namespace varno {
 
-enum class KeyType {
-    Boolean,
-    Integer,
-    String,
-    StringArray,
-    BooleanDictionary,  // names mapped to true, e.g. the languages to remove
-    Dictionary,
-};
+using contract::KeyType;
 
+// The executor's contract in Qt's terms; the strings are copies of it.
 struct KeySpec {
-    const char* name;
+    QByteArray name;
     KeyType type;
     // Progress the operation reports, as increments, when this boolean key
     // is true; 0 when it reports none for it.
@@ -29,10 +27,11 @@ struct KeySpec {
 };
 
 struct Operation {
-    const char* identifier;
-    const char* alias;
-    const char* title;
+    QByteArray identifier;
+    QByteArray alias;
+    QByteArray title;
     QList<KeySpec> keys;
+    const contract::Operation* contract = nullptr;
 
     const KeySpec* key(const QString& name) const;
     // Sum of the increments the request's true keys announce; 0 when the
@@ -40,13 +39,12 @@ struct Operation {
     double expectedIncrements(const QVariantMap& request) const;
 };
 
-inline constexpr const char* kIdentifierKey = "KVXAEIdentifierAuthExecConfigurationKey";
-inline constexpr const char* kDebugKey = "KVXAEDebugAuthExecConfigurationKey";
-inline constexpr const char* kRecordTagKey = "KVXAEDictionaryIdentifierAuthExecOutputIdentifier";
-inline constexpr const char* kTotalSizeRemovedKey =
-    "KVXAETotalSizeRemovedAuthExecDictionaryOutputKey";
-inline constexpr const char* kSetuidRootIdentifier = "KVXAESetuidrootAuthExec";
-inline constexpr const char* kAuthExecRight = "com.kvxlabs.Varno.authExec";
+inline constexpr const char* kIdentifierKey = contract::kIdentifierKey.data();
+inline constexpr const char* kDebugKey = contract::kDebugKey.data();
+inline constexpr const char* kRecordTagKey = contract::kRecordTagKey.data();
+inline constexpr const char* kTotalSizeRemovedKey = contract::kTotalSizeRemovedKey.data();
+inline constexpr const char* kSetuidRootIdentifier = contract::kSetuidRootIdentifier.data();
+inline constexpr const char* kAuthExecRight = contract::kAuthExecRight.data();
 
 class OperationCatalog {
   public:

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "contract/executor.h"
+
 namespace varno {
 
 struct StreamItem {
@@ -35,8 +37,7 @@ struct StreamItem {
     double total = 0;
 };
 
-inline constexpr std::string_view kProgressIdentifier =
-    "KVXAEProgressUpdateAuthExecOutputIdentifier";
+inline constexpr std::string_view kProgressIdentifier = contract::kProgressIdentifier;
 
 class RecordStreamParser {
   public:

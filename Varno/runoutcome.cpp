@@ -68,47 +68,34 @@ QString humanSize(qint64 bytes) {
         .arg(QLatin1String(units[unit]));
 }
 
-QString exitStatusMeaning(int status) {
-    switch (status) {
-        case 0:
-            return QStringLiteral("success");
-        case 7:
-            return QStringLiteral("the executor does not know the operation");
-        case 12:
-            return QStringLiteral("the executor ran out of memory");
-        case 13:
-            return QStringLiteral(
-                "the executor could not find itself or its privileged copy failed");
-        case 14:
-            return QStringLiteral("the executor was not started through a privileged launch");
-        case 15:
-            return QStringLiteral("another run is repairing the executor");
-        case 16:
-            return QStringLiteral("the executor could not read its own file");
-        case 17:
-            return QStringLiteral("no authorization reached the executor");
-        case 18:
-            return QStringLiteral("the executor did not accept the authorization");
-        case 20:
-            return QStringLiteral("the request's length did not arrive");
-        case 21:
-            return QStringLiteral("the request did not arrive whole");
-        case 22:
-            return QStringLiteral(
-                "the request is no property list (or the executor ran out of memory)");
-        case 255:
-            return QStringLiteral("the system tool could not be started");
-        // Authorization failures end with the low 8 bits of their status.
-        case -60005 & 0xff:
-            return QStringLiteral("authorization denied");
-        case -60006 & 0xff:
-            return QStringLiteral("authorization cancelled");
-        case -60007 & 0xff:
-            return QStringLiteral("authorization needs interaction");
-        default:
-            return QStringLiteral("operation status %1").arg(status);
+QString exitStatusMeaning(const QString& identifier, int status, const QString& output) {
+    if (status == 0) return QStringLiteral("success");
+    qsizetype end = output.size();
+    while (end > 0 && output.at(end - 1).isSpace()) --end;
+    const QByteArray line = output.left(end).section(u'\n', -1).toUtf8();
+    std::string_view meaning =
+        contract::framingMeaning(status, std::string_view(line.constData(), line.size()));
+    if (meaning.empty()) {
+        const Operation* op = OperationCatalog::find(identifier);
+        if (op) meaning = contract::operationStatusMeaning(*op->contract, status);
     }
+    if (meaning.empty()) return QStringLiteral("operation status %1").arg(status);
+    return QString::fromUtf8(meaning.data(), static_cast<qsizetype>(meaning.size()));
 }
+
+namespace {
+
+QString outputText(const RunOutcome& outcome) {
+    QString text;
+    for (const QVariant& item : outcome.items) {
+        const QVariantMap map = item.toMap();
+        if (map.value(QStringLiteral("Kind")).toString() == u"Text")
+            text += map.value(QStringLiteral("Text")).toString();
+    }
+    return text;
+}
+
+}  // namespace
 
 QString endingText(const RunOutcome& outcome) {
     if (!outcome.startError.isEmpty())
@@ -119,7 +106,7 @@ QString endingText(const RunOutcome& outcome) {
             .arg(QString::fromLocal8Bit(strsignal(outcome.signal)));
     return QStringLiteral("exit status %1 (%2)")
         .arg(outcome.exitStatus)
-        .arg(exitStatusMeaning(outcome.exitStatus));
+        .arg(exitStatusMeaning(outcome.identifier, outcome.exitStatus, outputText(outcome)));
 }
 
 namespace {
@@ -128,16 +115,18 @@ QString counted(qsizetype n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
-qsizetype listSize(const QVariantMap& map, const QString& key) {
-    return map.value(key).toList().size();
+QString text(std::string_view s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// The two preference-file records differ only in a word of their keys.
-void preferenceFiles(const QVariantMap& map, const char* movedKey, const char* failedKey,
+qsizetype listSize(const QVariantMap& map, std::string_view key) {
+    return map.value(text(key)).toList().size();
+}
+
+void preferenceFiles(const QVariantMap& map, const contract::PreferenceFilesRecord& keys,
                      QStringList& parts) {
-    const QString pattern = QStringLiteral("KVXAE%1PreferenceFilesExecutorDidEndInfoKey");
-    const qsizetype moved = listSize(map, pattern.arg(QLatin1String(movedKey)));
-    const qsizetype failed = listSize(map, pattern.arg(QLatin1String(failedKey)));
+    const qsizetype moved = listSize(map, keys.moved);
+    const qsizetype failed = listSize(map, keys.failed);
     parts << counted(moved, "preference file moved", "preference files moved");
     if (failed > 0)
         parts << counted(failed, "preference file not moved", "preference files not moved");
@@ -152,19 +141,16 @@ QStringList describeResults(const RunOutcome& outcome) {
     for (const QVariant& record : outcome.records) {
         const QVariantMap map = record.toMap();
         const QString tag = map.value(QLatin1String(kRecordTagKey)).toString();
-        if (tag == u"KVXAEResultsDisablePreferenceFilesAuthExecDictionaryOutputKey") {
-            preferenceFiles(map, "DisabledFilesDisable", "ErrorFilesDisable", parts);
-        } else if (tag == u"KVXAEResultsRestorePreferenceFilesAuthExecDictionaryOutputKey") {
-            preferenceFiles(map, "RestoredFilesRestore", "ErrorFilesRestore", parts);
-        } else if (tag == u"KVXAEQueryProcessesAuthExec") {
-            parts << counted(
-                listSize(map, QStringLiteral("KVXAEQueryProcessesAuthExecDictionaryOutputKey")),
-                "process listed", "processes listed");
-        } else if (tag == u"KVXAEQuerySpotlightInfoAuthExec") {
-            parts << counted(
-                listSize(map,
-                         QStringLiteral("KVXAEVolumesQuerySpotlightAuthExecDictionaryOutputKey")),
-                "volume reported", "volumes reported");
+        if (tag == text(contract::kDisableRecord.tag)) {
+            preferenceFiles(map, contract::kDisableRecord, parts);
+        } else if (tag == text(contract::kRestoreRecord.tag)) {
+            preferenceFiles(map, contract::kRestoreRecord, parts);
+        } else if (tag == text(contract::id::kQueryProcesses)) {
+            parts << counted(listSize(map, contract::kProcessesKey), "process listed",
+                             "processes listed");
+        } else if (tag == text(contract::id::kQuerySpotlightInfo)) {
+            parts << counted(listSize(map, contract::kSpotlightVolumesKey), "volume reported",
+                             "volumes reported");
         }
     }
     if (outcome.truncated) parts << QStringLiteral("the output ended inside a result record");

@@ -41,8 +41,11 @@ qint64 sizeValue(const QVariant& value);
 // a + b, held at the signed range's ends instead of wrapping.
 qint64 addSizes(qint64 a, qint64 b);
 
-// What an exit status of the executor means, in a few words.
-QString exitStatusMeaning(int status);
+// What an exit status of the executor means, in a few words: the executor's
+// own where it ended the run itself (`output`, all the text the run wrote,
+// ends with its message), otherwise what the operation `identifier` means
+// by it.
+QString exitStatusMeaning(const QString& identifier, int status, const QString& output);
 
 // The end of a run in words: "exit status 0 (success)", "ended by signal 9
 // (Killed)", "could not be started: ...".

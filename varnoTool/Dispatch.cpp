@@ -1,6 +1,7 @@
 #include "Dispatch.h"
 
 #include <iterator>
+#include <string_view>
 
 #include "Protocol.h"
 // Operation families (one header each in operations/).
@@ -18,54 +19,65 @@
 
 namespace {
 
+namespace id = contract::id;
+
 struct Entry {
-    const char* identifier;
+    std::string_view identifier;
     OperationFunction operation;  // nullptr: nothing to do beyond what every request does
 };
 
 // Compared in this order; the first equal entry wins.
-const Entry kOperations[] = {
-    {"KVXAESetuidrootAuthExec", nullptr},
-    {"KVXAEQuerySpotlightInfoAuthExec", querySpotlightInfo},
-    {"KVXAESetVolumeJournalStatusAuthExec", setVolumeJournalStatus},
-    {"KVXAESetVolumeOwnershipStatusAuthExec", setVolumeOwnershipStatus},
-    {"KVXAEVerifyRepairVolumeStructureAuthExec", verifyRepairVolumeStructure},
-    {"KVXAEUnmountVolumeAuthExec", unmountVolume},
-    {"KVXAEMountVolumeAuthExec", mountVolume},
-    {"KVXAEVerifyRepairFilePermissionsAuthExec", verifyRepairFilePermissions},
-    {"KVXAERebuildSpotlightVolumeIndexAuthExec", rebuildSpotlightVolumeIndex},
-    {"KVXAEDisableSpotlightVolumeIndexingAuthExec", disableSpotlightVolumeIndexing},
-    {"KVXAEPrivatizeSpotlightVolumeAuthExec", privatizeSpotlightVolume},
-    {"KVXAERebuildLaunchServicesDatabaseAuthExec", rebuildLaunchServicesDatabase},
-    {"KVXAERebuildDyldSharedCacheAuthExec", rebuildDyldSharedCache},
-    {"KVXAESetNetworkParametersAuthExec", setNetworkParameters},
-    {"KVXAEDisablePreferenceFilesAuthExec", disablePreferenceFiles},
-    {"KVXAERestorePreferenceFilesAuthExec", restorePreferenceFiles},
-    {"KVXAEUserSystemCleanCachesAuthExec", userSystemCleanCaches},
-    {"KVXAEUserSystemCleanLogsAuthExec", userSystemCleanLogs},
-    {"KVXAESetSystemStartupModeAuthExec", setSystemStartupMode},
-    {"KVXAEForceSecureEmptyTrashAuthExec", forceSecureEmptyTrash},
-    {"KVXAESetFileVisibilityAuthExec", setFileVisibility},
-    {"KVXAESetPowerManagementSettingsAuthExec", setPowerManagementProfile},
-    {"KVXAECleanLocalizationsAuthExec", cleanLocalizations},
-    {"KVXAECleanBinariesAuthExec", cleanBinaries},
-    {"KVXAERebuildLocateDatabaseAuthExec", rebuildLocateDatabase},
-    {"KVXAERebuildWhatisDatabaseAuthExec", rebuildWhatisDatabase},
-    {"KVXAEQueryProcessesAuthExec", queryProcesses},
-    {"KVXAESetSwapVolumeAuthExec", setSwapVolume},
-    {"KVXAESetLoginWindowPlistAuthExec", setLoginWindowPlist},
+constexpr Entry kOperations[] = {
+    {id::kSetuidroot, nullptr},
+    {id::kQuerySpotlightInfo, querySpotlightInfo},
+    {id::kSetVolumeJournalStatus, setVolumeJournalStatus},
+    {id::kSetVolumeOwnershipStatus, setVolumeOwnershipStatus},
+    {id::kVerifyRepairVolumeStructure, verifyRepairVolumeStructure},
+    {id::kUnmountVolume, unmountVolume},
+    {id::kMountVolume, mountVolume},
+    {id::kVerifyRepairFilePermissions, verifyRepairFilePermissions},
+    {id::kRebuildSpotlightVolumeIndex, rebuildSpotlightVolumeIndex},
+    {id::kDisableSpotlightVolumeIndexing, disableSpotlightVolumeIndexing},
+    {id::kPrivatizeSpotlightVolume, privatizeSpotlightVolume},
+    {id::kRebuildLaunchServicesDatabase, rebuildLaunchServicesDatabase},
+    {id::kRebuildDyldSharedCache, rebuildDyldSharedCache},
+    {id::kSetNetworkParameters, setNetworkParameters},
+    {id::kDisablePreferenceFiles, disablePreferenceFiles},
+    {id::kRestorePreferenceFiles, restorePreferenceFiles},
+    {id::kUserSystemCleanCaches, userSystemCleanCaches},
+    {id::kUserSystemCleanLogs, userSystemCleanLogs},
+    {id::kSetSystemStartupMode, setSystemStartupMode},
+    {id::kForceSecureEmptyTrash, forceSecureEmptyTrash},
+    {id::kSetFileVisibility, setFileVisibility},
+    {id::kSetPowerManagementSettings, setPowerManagementProfile},
+    {id::kCleanLocalizations, cleanLocalizations},
+    {id::kCleanBinaries, cleanBinaries},
+    {id::kRebuildLocateDatabase, rebuildLocateDatabase},
+    {id::kRebuildWhatisDatabase, rebuildWhatisDatabase},
+    {id::kQueryProcesses, queryProcesses},
+    {id::kSetSwapVolume, setSwapVolume},
+    {id::kSetLoginWindowPlist, setLoginWindowPlist},
 };
+
+// The table and the contract name the same operations in the same order.
+constexpr bool matchesContract() {
+    if (std::size(kOperations) != std::size(contract::kOperations)) return false;
+    for (std::size_t i = 0; i < std::size(kOperations); ++i)
+        if (kOperations[i].identifier != contract::kOperations[i].identifier) return false;
+    return true;
+}
+static_assert(matchesContract());
 
 }  // namespace
 
 int callExecutionFunction(const plist::Dictionary& parameters) {
     AEDEBUG = boolFromConfigAndKey(&parameters, kDebugKey);
-    auto it = parameters.find(kIdentifierKey);
-    const std::string* identifier = it == parameters.end() ? nullptr : it->second.asString();
-    if (identifier == nullptr) return 7;
+    const plist::Value* value = requestValue(parameters, kIdentifierKey);
+    const std::string* identifier = value == nullptr ? nullptr : value->asString();
+    if (identifier == nullptr) return contract::kStatusUnknownOperation;
     for (const Entry& entry : kOperations) {
         if (!stringsEqual(*identifier, entry.identifier)) continue;
         return entry.operation == nullptr ? 0 : entry.operation(parameters);
     }
-    return 7;
+    return contract::kStatusUnknownOperation;
 }

@@ -53,9 +53,13 @@ void wstrnl(const char* s) {
     fflush(nullptr);
 }
 
-void showString(std::string_view s) { wstr(std::string(s).c_str()); }
+void showString(std::string_view s) {
+    wstr(std::string(s).c_str());
+}
 
-void showStringNL(std::string_view s) { wstrnl(std::string(s).c_str()); }
+void showStringNL(std::string_view s) {
+    wstrnl(std::string(s).c_str());
+}
 
 void writeProgressUpdate(double position, double total) {
     char buffer[143];
@@ -69,7 +73,9 @@ void writeProgressUpdate(double position, double total) {
     wstrnl(buffer);
 }
 
-void writeProgressIncrament(double increment) { writeProgressUpdate(increment, -1.0); }
+void writeProgressIncrament(double increment) {
+    writeProgressUpdate(increment, -1.0);
+}
 
 void writeDictionaryWithID(plist::Dictionary& dictionary, const std::string& identifier) {
     dictionary[kDictionaryIdentifierKey] = plist::Value(identifier);
@@ -84,13 +90,22 @@ void writeTotalSizeRemovedDictionaryWithID(const std::string& identifier) {
     writeDictionaryWithID(d, identifier);
 }
 
-bool boolFromConfigAndKey(const plist::Dictionary* config, const char* key) {
-    if (config == nullptr || key == nullptr) return false;
-    auto it = config->find(key);
-    if (it == config->end()) return false;
-    // Only a real boolean turns an option on; a string "YES" or a number is
-    // not taken as consent to a destructive step.
-    return it->second.asBoolean().value_or(false);
+void (*protocol_seams::keyLookedUp)(std::string_view key) = nullptr;
+
+const plist::Value* requestValue(const plist::Dictionary& parameters, std::string_view key) {
+    if (protocol_seams::keyLookedUp != nullptr) protocol_seams::keyLookedUp(key);
+    auto it = parameters.find(key);
+    return it == parameters.end() ? nullptr : &it->second;
 }
 
-bool stringsEqual(std::string_view a, std::string_view b) { return a == b; }
+bool boolFromConfigAndKey(const plist::Dictionary* config, const char* key) {
+    if (config == nullptr || key == nullptr) return false;
+    const plist::Value* value = requestValue(*config, key);
+    // Only a real boolean turns an option on; a string "YES" or a number is
+    // not taken as consent to a destructive step.
+    return value != nullptr && value->asBoolean().value_or(false);
+}
+
+bool stringsEqual(std::string_view a, std::string_view b) {
+    return a == b;
+}

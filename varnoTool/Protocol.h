@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "contract/executor.h"
 #include "plist/plist.h"
 
 extern bool AEDEBUG;
@@ -25,13 +26,20 @@ void writeProgressIncrament(double increment);
 void writeDictionaryWithID(plist::Dictionary& dictionary, const std::string& identifier);
 void writeTotalSizeRemovedDictionaryWithID(const std::string& identifier);
 bool boolFromConfigAndKey(const plist::Dictionary* config, const char* key);
+// The value the request holds under `key`, or nullptr. Operations read their
+// parameters through here alone, so that a test can see every key each reads.
+const plist::Value* requestValue(const plist::Dictionary& parameters, std::string_view key);
 bool stringsEqual(std::string_view a, std::string_view b);
 
-// Request and record keys.
-inline constexpr const char* kIdentifierKey = "KVXAEIdentifierAuthExecConfigurationKey";
-inline constexpr const char* kDebugKey = "KVXAEDebugAuthExecConfigurationKey";
-inline constexpr const char* kProgressIdentifier = "KVXAEProgressUpdateAuthExecOutputIdentifier";
-inline constexpr const char* kDictionaryIdentifierKey =
-    "KVXAEDictionaryIdentifierAuthExecOutputIdentifier";
-inline constexpr const char* kTotalSizeRemovedKey =
-    "KVXAETotalSizeRemovedAuthExecDictionaryOutputKey";
+// Request and record keys (the contract's strings are literals, so each
+// ends in a zero byte).
+inline constexpr const char* kIdentifierKey = contract::kIdentifierKey.data();
+inline constexpr const char* kDebugKey = contract::kDebugKey.data();
+inline constexpr const char* kProgressIdentifier = contract::kProgressIdentifier.data();
+inline constexpr const char* kDictionaryIdentifierKey = contract::kRecordTagKey.data();
+inline constexpr const char* kTotalSizeRemovedKey = contract::kTotalSizeRemovedKey.data();
+
+// Told of every key requestValue looks up; only tests link code that sets it.
+namespace protocol_seams {
+extern void (*keyLookedUp)(std::string_view key);
+}  // namespace protocol_seams

@@ -90,9 +90,37 @@ TEST(RunOutcome, SizesAndStatusesInWords) {
         {5 << 20, "5.0 MB"},  {(3ll << 30) + (1ll << 29), "3.5 GB"},
     };
     for (const auto& [bytes, text] : sizes) EXPECT_EQ(varno::humanSize(bytes), text) << bytes;
-    EXPECT_EQ(varno::exitStatusMeaning(155), "authorization denied");
-    EXPECT_EQ(varno::exitStatusMeaning(21), "the request did not arrive whole");
-    EXPECT_EQ(varno::exitStatusMeaning(3), "operation status 3");
+    // A status is the executor's only where its own message ends the run;
+    // otherwise it is the operation's.
+    const QString swap = "KVXAESetSwapVolumeAuthExec";
+    const QString caches = "KVXAEUserSystemCleanCachesAuthExec";
+    const struct {
+        QString identifier;
+        int status;
+        QString output;
+        QString meaning;
+    } statuses[] = {
+        {caches, 155, "Error -60005 authorizing.", "authorization denied"},
+        {caches, 21, "Error reading parametersDict: Success (0)\n",
+         "the request did not arrive whole"},
+        {caches, 3, "", "operation status 3"},
+        {"KVXAENoSuchAuthExec", 7, "", "the executor does not know the operation"},
+        {swap, 17, "Error reading externalAuthorizationRef: Success (0)\n",
+         "no authorization reached the executor"},
+        {swap, 15, "\t***************** This is a bad thing. *****************\n",
+         "the system pager's launch daemon could not be recreated"},
+        {swap, 16, "\t***Error copying wait tool: Read-only file system (30). Aborting.\n",
+         "the swap start tool could not be copied into /sbin"},
+        {swap, 17, "\t***Error setting uid/gid on wait tool: Permission denied (13). Aborting.\n",
+         "the swap start tool's owner and group could not be set"},
+        {swap, 20, "\t***Error disabling deafult launch daemon: x (2).\nYou may want to check\n",
+         "the system pager's launch daemon could not be moved aside"},
+        {"KVXAESetNetworkParametersAuthExec", 4, "\t*** Error: Parameter out of allowed range.\n",
+         "a value is out of range, or sysctl.conf could not be written"},
+    };
+    for (const auto& s : statuses)
+        EXPECT_EQ(varno::exitStatusMeaning(s.identifier, s.status, s.output), s.meaning)
+            << s.identifier.toStdString() << " " << s.status;
 
     varno::RunOutcome o;
     o.identifier = "KVXAECleanBinariesAuthExec";

@@ -151,6 +151,19 @@ TEST_F(VarnoProgram, SendsTheFramedRequestAndPassesTheStatusOn) {
         << r.out;
 }
 
+TEST_F(VarnoProgram, ExplainsTheSwapOperationsOwnStatuses) {
+    const std::string swap = "KVXAESetSwapVolumeAuthExec";
+    script(swap,
+           "\tInstalling /sbin/kvx_dynamic_pager_start...\n"
+           "\t***Error setting uid/gid on wait tool: Permission denied (13). Aborting.\n",
+           "17");
+    RunResult r = varno({"run", "set-swap-volume", "MountPoint=/Volumes/Spare"});
+    EXPECT_EQ(r.exitStatus, 17) << r.err;
+    EXPECT_NE(r.out.find("exit status 17 (the swap start tool's owner and group could not be set)"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST_F(VarnoProgram, TypesValuesByTheOperationsKeys) {
     const std::string localizations = "KVXAECleanLocalizationsAuthExec";
     script(localizations, sizeRecord(localizations, 0));
@@ -183,6 +196,13 @@ TEST_F(VarnoProgram, TypesValuesByTheOperationsKeys) {
     ASSERT_EQ(varno({"run", "empty-trash", "MountPoint=/,/Volumes/A\\,B"}).exitStatus, 0);
     EXPECT_EQ(*request(4)->find("MountPoint"),
               plist::Value(plist::Array{plist::Value("/"), plist::Value("/Volumes/A,B")}));
+
+    // Every key the executor reads is known, so none draws a warning.
+    RunResult trash =
+        varno({"run", "empty-trash", "MountPoint=/", "ForceSecureEmptyTrashDeletionMethod=1"});
+    ASSERT_EQ(trash.exitStatus, 0) << trash.err;
+    EXPECT_EQ(trash.err.find("does not read"), std::string::npos) << trash.err;
+    EXPECT_EQ(*request(5)->find("ForceSecureEmptyTrashDeletionMethod"), plist::Value::integer(1));
 
     // Whole and per-entry values for one key are refused rather than guessed.
     EXPECT_EQ(varno({"run", "clean-localizations", "Languages=French", "Languages.Dutch=true"})

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr const char* kIdentifier = "KVXAECleanBinariesAuthExec";
+constexpr const char* kIdentifier = contract::id::kCleanBinaries.data();
 constexpr const char* kLipo = "/usr/bin/lipo";
 // The longest executable path the lipo calls take.
 constexpr std::size_t kMaxPathLength = 2048;

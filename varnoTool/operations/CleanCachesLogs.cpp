@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr const char* kCachesIdentifier = "KVXAEUserSystemCleanCachesAuthExec";
-constexpr const char* kLogsIdentifier = "KVXAEUserSystemCleanLogsAuthExec";
+constexpr const char* kCachesIdentifier = contract::id::kUserSystemCleanCaches.data();
+constexpr const char* kLogsIdentifier = contract::id::kUserSystemCleanLogs.data();
 constexpr double kGroupIncrement = 10.0;
 // The one group that also restarts the font server, with its own increments.
 constexpr std::string_view kFontsKey = "UserFonts";

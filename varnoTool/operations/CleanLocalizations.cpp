@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr const char* kIdentifier = "KVXAECleanLocalizationsAuthExec";
-constexpr const char* kLanguagesKey = "Languages";
+constexpr const char* kIdentifier = contract::id::kCleanLocalizations.data();
+constexpr const char* kLanguagesKey = contract::keys::kLanguages.data();
 constexpr const char* kCodesResource = "LocalizationCodes.plist";
 constexpr std::string_view kFileScheme = "file://localhost";
 
@@ -40,9 +40,8 @@ bool keptInURL(unsigned char c) {
 // The language names the request selects, each followed by its code when the
 // code table has one.
 std::vector<std::string> removalNamesFromRequest(const plist::Dictionary& parameters) {
-    auto languages = parameters.find(kLanguagesKey);
-    const plist::Dictionary* selection =
-        languages == parameters.end() ? nullptr : languages->second.asDictionary();
+    const plist::Value* languages = requestValue(parameters, kLanguagesKey);
+    const plist::Dictionary* selection = languages == nullptr ? nullptr : languages->asDictionary();
     std::optional<plist::Dictionary> codes = dictionaryAtPath(pathForResourceNamed(kCodesResource));
     std::vector<std::string> names;
     if (selection == nullptr) return names;

@@ -57,18 +57,19 @@ Parameters systemDefaults(std::int32_t systemVersion) {
 // is no number.
 std::optional<std::int64_t> numberFor(const plist::Dictionary& parameters, const char* key,
                                       std::int64_t fallback) {
-    auto it = parameters.find(key);
-    if (it == parameters.end()) return fallback;
-    if (std::optional<std::int64_t> integer = it->second.asInteger()) return integer;
-    if (!it->second.isReal()) return std::nullopt;
-    double real = *it->second.asReal();
+    const plist::Value* value = requestValue(parameters, key);
+    if (value == nullptr) return fallback;
+    if (std::optional<std::int64_t> integer = value->asInteger()) return integer;
+    if (!value->isReal()) return std::nullopt;
+    double real = *value->asReal();
     if (!std::isfinite(real) || real < -9.2e18 || real > 9.2e18) return std::nullopt;
     return static_cast<std::int64_t>(real);
 }
 
 bool booleanFor(const plist::Dictionary& parameters, const char* key, bool fallback) {
-    if (parameters.find(key) == parameters.end()) return fallback;
-    return boolFromConfigAndKey(&parameters, key);
+    const plist::Value* value = requestValue(parameters, key);
+    if (value == nullptr) return fallback;
+    return value->asBoolean().value_or(false);
 }
 
 void setVariable(const char* name, std::int64_t value, std::size_t size) {

@@ -17,8 +17,8 @@ constexpr const char* kUserPreferences = "~/Library/Preferences/";
 constexpr const char* kMachinePreferences = "/Library/Preferences/";
 constexpr const char* kHeldLocalMarker = "/DisabledPreferenceFiles/Local/";
 
-constexpr const char* kDisableFilesKey = "KVXAEFilesDisablePreferenceFilesExecutorConfigurationKey";
-constexpr const char* kRestoreFilesKey = "KVXAEFilesRestorePreferenceFilesExecutorConfigurationKey";
+constexpr const char* kDisableFilesKey = contract::keys::kDisableFiles.data();
+constexpr const char* kRestoreFilesKey = contract::keys::kRestoreFiles.data();
 
 // The keys of one operation's result record.
 struct RecordKeys {
@@ -67,9 +67,9 @@ struct Outcome {
 // strings name no file and are passed over.
 std::vector<std::string> requestedPaths(const plist::Dictionary& parameters, const char* key) {
     std::vector<std::string> paths;
-    auto it = parameters.find(key);
-    if (it == parameters.end() || it->second.asArray() == nullptr) return paths;
-    for (const plist::Value& element : *it->second.asArray())
+    const plist::Value* value = requestValue(parameters, key);
+    if (value == nullptr || value->asArray() == nullptr) return paths;
+    for (const plist::Value& element : *value->asArray())
         if (const std::string* path = element.asString()) paths.push_back(*path);
     return paths;
 }

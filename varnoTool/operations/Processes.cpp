@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr const char* kIdentifier = "KVXAEQueryProcessesAuthExec";
-constexpr const char* kOutputKey = "KVXAEQueryProcessesAuthExecDictionaryOutputKey";
+constexpr const char* kIdentifier = contract::id::kQueryProcesses.data();
+constexpr const char* kOutputKey = contract::kProcessesKey.data();
 
 // Shares above two processors (or all memory twice over) are not believable,
 // and the unavailable marker is far above that: both are written as -1.

@@ -21,17 +21,14 @@ pid_t (*forkProcess)() = ::fork;
 
 namespace {
 
-constexpr const char* kQueryIdentifier = "KVXAEQuerySpotlightInfoAuthExec";
-constexpr const char* kMountPointKey = "MountPoint";
-constexpr const char* kMountPointsKey =
-    "KVXAEMountPointsQuerySpotlightInfoExecutorConfigurationKey";
-constexpr const char* kVolumesKey = "KVXAEVolumesQuerySpotlightAuthExecDictionaryOutputKey";
-constexpr const char* kVolumeMountPointKey =
-    "KVXAEMountPointQuerySpotlightInfoExecutorDidEndInfoKey";
-constexpr const char* kIndexingStatusKey =
-    "KVXAEIndexingStatusQuerySpotlightInfoExecutorDidEndInfoKey";
-constexpr const char* kIndexSizeKey = "KVXAEIndexSizeQuerySpotlightInfoExecutorDidEndInfoKey";
-constexpr const char* kSelfExcludedKey = "KVXAESelfExculdedQuerySpotlightInfoExecutorDidEndInfoKey";
+constexpr const char* kQueryIdentifier = contract::id::kQuerySpotlightInfo.data();
+constexpr const char* kMountPointKey = contract::keys::kMountPoint.data();
+constexpr const char* kMountPointsKey = contract::keys::kMountPoints.data();
+constexpr const char* kVolumesKey = contract::kSpotlightVolumesKey.data();
+constexpr const char* kVolumeMountPointKey = contract::spotlight::kMountPoint.data();
+constexpr const char* kIndexingStatusKey = contract::spotlight::kIndexingStatus.data();
+constexpr const char* kIndexSizeKey = contract::spotlight::kIndexSize.data();
+constexpr const char* kSelfExcludedKey = contract::spotlight::kSelfExcluded.data();
 constexpr const char* kMdutil = "/usr/bin/mdutil";
 constexpr unsigned kSettleTicks = 15;  // a quarter of a second for mdutil to start
 
@@ -55,8 +52,8 @@ void becomeSuperuser() {
 }
 
 const std::string* mountPointOf(const plist::Dictionary& parameters) {
-    auto it = parameters.find(kMountPointKey);
-    const std::string* mountPoint = it == parameters.end() ? nullptr : it->second.asString();
+    const plist::Value* value = requestValue(parameters, kMountPointKey);
+    const std::string* mountPoint = value == nullptr ? nullptr : value->asString();
     // Without a volume there is nothing to index or exclude.
     if (mountPoint == nullptr) wstrnl("\t*** Error: no mount point.");
     return mountPoint;
@@ -87,8 +84,7 @@ std::string spotlightIndexFolder(std::string_view mountPoint) {
 
 int querySpotlightInfo(const plist::Dictionary& parameters) {
     becomeSuperuser();
-    const plist::Value* requested = nullptr;
-    if (auto it = parameters.find(kMountPointsKey); it != parameters.end()) requested = &it->second;
+    const plist::Value* requested = requestValue(parameters, kMountPointsKey);
     const std::vector<std::string> excluded =
         host::_MDCopyExclusionList().value_or(std::vector<std::string>{});
 

@@ -22,7 +22,7 @@ namespace {
 
 using swap_seams::systemCalls;
 
-constexpr const char* kMountPointKey = "MountPoint";
+constexpr const char* kMountPointKey = contract::keys::kMountPoint.data();
 constexpr const char* kStartupVolume = "/";
 
 constexpr const char* kDaemonsFolder = "/System/Library/LaunchDaemons/";
@@ -188,8 +188,8 @@ int disableSystemPager() {
 // The mount point the request names, or nullptr when it names none that
 // launchd could hand to the tool.
 const std::string* requestedMountPoint(const plist::Dictionary& parameters) {
-    auto it = parameters.find(kMountPointKey);
-    const std::string* mountPoint = it == parameters.end() ? nullptr : it->second.asString();
+    const plist::Value* value = requestValue(parameters, kMountPointKey);
+    const std::string* mountPoint = value == nullptr ? nullptr : value->asString();
     if (mountPoint == nullptr || mountPoint->empty() || mountPoint->front() != '/' ||
         mountPoint->find('\0') != std::string::npos)
         return nullptr;

@@ -18,16 +18,14 @@
 
 namespace {
 
-constexpr const char* kDeletionMethodKey = "ForceSecureEmptyTrashDeletionMethod";
-constexpr const char* kMountPointKey = "MountPoint";
-constexpr const char* kFilesKey = "KVXAEFilesShowHideFilesExecutorConfigurationKey";
-constexpr const char* kVisibleKey = "KVXAEVisibleShowHideFilesExecutorConfigurationKey";
-constexpr const char* kLoginWindowKey = "KVXAEPlistSetLoginWindowPlistExecutorConfigurationKey";
-constexpr const char* kProfileKey =
-    "KVXAEProfileSetPowerManagementSettingsExecutorConfigurationKey";
-constexpr const char* kSourceKey = "KVXAESourceSetPowerManagementSettingsExecutorConfigurationKey";
-constexpr const char* kStartupModeKey =
-    "KVXAEModeArgumentSetSystemStartupModeAuthExecConfigurationKey";
+constexpr const char* kDeletionMethodKey = contract::keys::kDeletionMethod.data();
+constexpr const char* kMountPointKey = contract::keys::kMountPoint.data();
+constexpr const char* kFilesKey = contract::keys::kVisibilityFiles.data();
+constexpr const char* kVisibleKey = contract::keys::kVisible.data();
+constexpr const char* kLoginWindowKey = contract::keys::kLoginWindow.data();
+constexpr const char* kProfileKey = contract::keys::kPowerProfile.data();
+constexpr const char* kSourceKey = contract::keys::kPowerSource.data();
+constexpr const char* kStartupModeKey = contract::keys::kStartupMode.data();
 
 constexpr const char* kLoginWindowPath = "/Library/Preferences/com.apple.loginwindow.plist";
 constexpr const char* kPowerManagementPath =
@@ -39,8 +37,7 @@ constexpr std::size_t kInitialPathSize = 2048;
 constexpr std::size_t kGrownPathSize = 65536;
 
 const plist::Value* valueOf(const plist::Dictionary& parameters, const char* key) {
-    auto it = parameters.find(key);
-    return it == parameters.end() ? nullptr : &it->second;
+    return requestValue(parameters, key);
 }
 
 // A signed 32-bit number of the request; nullopt when absent or out of range.

@@ -20,18 +20,16 @@ constexpr const char* kDiskUtility = "/usr/sbin/diskutil";
 constexpr const char* kOwnershipTool = "/usr/sbin/vsdbutil";
 constexpr const char* kStructureCheck = "/sbin/fsck_hfs";
 
-constexpr const char* kMountPointKey = "MountPoint";
-constexpr const char* kDeviceKey = "KVXAEDeviceNodeFilesystemConfigurationKey";
-constexpr const char* kJournalingKey =
-    "KVXAEEnableJournalingSetVolumeJournalStatusExecutorConfigurationKey";
-constexpr const char* kOwnershipKey =
-    "KVXAEEnableOwnershipSetVolumeOwnershipStatusExecutorConfigurationKey";
+constexpr const char* kMountPointKey = contract::keys::kMountPoint.data();
+constexpr const char* kDeviceKey = contract::keys::kDeviceNode.data();
+constexpr const char* kJournalingKey = contract::keys::kEnableJournaling.data();
+constexpr const char* kOwnershipKey = contract::keys::kEnableOwnership.data();
 
 // The string under the key. A request without it names no volume: the tool
 // is not run with a missing argument, and the caller hears why.
 std::optional<std::string> requiredString(const plist::Dictionary& parameters, const char* key) {
-    auto it = parameters.find(key);
-    if (it != parameters.end() && it->second.asString() != nullptr) return *it->second.asString();
+    const plist::Value* value = requestValue(parameters, key);
+    if (value != nullptr && value->asString() != nullptr) return *value->asString();
     printf("\t*** Error: the request has no %s.\n", key);
     return std::nullopt;
 }
