@@ -72,7 +72,10 @@ std::vector<std::string> firefoxProfileFolderPaths(const std::optional<std::stri
 // Removal: announced, counted into totalSizeRemoved when countTotalSizeRemoved
 // is set, and skipped in debug mode unless forced.
 
+// Each file (device, inode) is counted once in a run, however many of its
+// links are removed; forgetCountedFiles starts a new run's count.
 void removePathCharDebug(const char* path, bool announce, bool force);
+void forgetCountedFiles();
 void removePathChar(const char* path, bool announce);
 void removePath(std::string_view path, bool announce);
 void removeContentsOfDirectory(std::string_view folder, bool announce);
