@@ -102,6 +102,8 @@ int queryProcesses(const plist::Dictionary&) {
         entry["Faults"] = int32(faults);
         entry["Pageins"] = int32(pageins);
         list.emplace_back(std::move(entry));
+        // What was read of its argument area goes now, not with the list.
+        KVXProcessRelease(&process);
     }
     plist::Dictionary record;
     record[kOutputKey] = plist::Value(std::move(list));

@@ -324,6 +324,10 @@ QueryRun runQuery() {
 TEST(HostileProcesses, EveryProcessIsListedInABoundedWellFormedRecord) {
     if (!host::testing::runningAsRoot()) GTEST_SKIP() << "the executor tests run as root";
     SandboxRoot root;
+    // The kernel's release (and with it the argument areas) follows the version.
+    root.writeFile("/System/Library/CoreServices/SystemVersion.plist",
+                   plist::writeXML(plist::Value(plist::Dictionary{
+                       {"ProductVersion", plist::Value("10.6.8")}})));
     using proc_testing::Child;
     std::vector<std::unique_ptr<Child>> children;
     for (const std::string& name : hostileNames())
@@ -332,7 +336,7 @@ TEST(HostileProcesses, EveryProcessIsListedInABoundedWellFormedRecord) {
     // Argument areas near the kernel's limit, full of what the record must escape.
     for (int i = 0; i < 30; ++i) {
         std::vector<std::string> argv = {"huge"};
-        for (int k = 0; k < 15; ++k) argv.push_back(std::string(127 * 1024, '&'));
+        for (int k = 0; k < 20; ++k) argv.push_back(std::string(95 * 1024, '&'));
         children.push_back(std::make_unique<Child>(Child::Options{.argv = argv}));
     }
     // A zombie whose kernel name is not UTF-8.
@@ -356,7 +360,18 @@ TEST(HostileProcesses, EveryProcessIsListedInABoundedWellFormedRecord) {
     std::map<std::int64_t, const plist::Value*> byPID;
     for (const plist::Value& entry : *list->asArray())
         byPID[*entry.find("PID")->asInteger()] = &entry;
-    for (const auto& child : children) EXPECT_EQ(byPID.count(child->pid()), 1u);
+    for (const auto& child : children) {
+        ASSERT_EQ(byPID.count(child->pid()), 1u);
+        const plist::Array& arguments = *byPID[child->pid()]->find("Arguments")->asArray();
+        std::size_t kept = 0;
+        for (const plist::Value& a : arguments) kept += a.asString()->size();
+        EXPECT_LE(kept, 64u * 1024 + 3);
+    }
+    // A long argument is cut and marked, and so is a list that outgrew its share.
+    const plist::Array& huge = *byPID[children.back()->pid()]->find("Arguments")->asArray();
+    ASSERT_EQ(huge.size(), 17u);  // 16 of 4 KiB fill the 64 KiB
+    EXPECT_EQ(*huge.front().asString(), std::string(4093, '&') + "\xE2\x80\xA6");
+    EXPECT_EQ(*huge.back().asString(), "\xE2\x80\xA6");
     ASSERT_EQ(byPID.count(zombie), 1u);
     EXPECT_EQ(*byPID[zombie]->find("Command")->asString(), "zz\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     // 30 areas of 1.9 MB would make a record of some 285 MB; what is kept is
