@@ -101,11 +101,11 @@ void printText(const char* format, ...) {
 std::string displayFormByLine(std::string_view text) {
     std::string out;
     for (;;) {
-        size_t newline = text.find('\n');
-        out += plist::displayForm(text.substr(0, newline));
-        if (newline == std::string_view::npos) return out;
-        out += '\n';
-        text.remove_prefix(newline + 1);
+        size_t end = text.find_first_of("\n\t");
+        out += plist::displayForm(text.substr(0, end));
+        if (end == std::string_view::npos) return out;
+        out += text[end];
+        text.remove_prefix(end + 1);
     }
 }
 

@@ -34,7 +34,7 @@ void showStringNL(std::string_view s);
 // wstr, as printf to the unbuffered stream. Names in it go through
 // plist::displayForm (the one form a name takes in a text line).
 void printText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Text from a tool, line breaks kept and each line in the display form.
+// Text from a tool in the display form, its line breaks and tabs kept.
 std::string displayFormByLine(std::string_view text);
 // Every record starts a line: where the text before it did not end one, the
 // record's write begins with a newline.

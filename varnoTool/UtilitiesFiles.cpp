@@ -2,7 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
-#include <set>
+#include <map>
 #include <utility>
 
 #include "Protocol.h"
@@ -112,16 +112,21 @@ std::uint64_t sizeAtFSRef(const FSRef& ref) {
 
 namespace {
 
-// Files with more than one link that this run has counted: removing every
-// link of a file frees its data once.
-std::set<std::pair<dev_t, ino_t>> countedLinkedFiles;
+// Files with more than one link that this run has counted, with how many of
+// their links it has not met yet: removing every link of a file frees its
+// data once. A file whose links have all been met is forgotten, so that a new
+// file given its inode number later in the run counts again.
+std::map<std::pair<dev_t, ino_t>, nlink_t> countedLinkedFiles;
 
 std::uint64_t uncountedSize(const vfs::FSCatalogInfo& info) {
     if (info.isFolder()) return 0;
-    // A file's last link has a count of 1 when the others went first.
     const std::pair<dev_t, ino_t> node(info.device, info.inode);
-    if (countedLinkedFiles.count(node) != 0) return 0;
-    if (info.linkCount > 1) countedLinkedFiles.insert(node);
+    auto counted = countedLinkedFiles.find(node);
+    if (counted != countedLinkedFiles.end()) {
+        if (--counted->second == 0) countedLinkedFiles.erase(counted);
+        return 0;
+    }
+    if (info.linkCount > 1) countedLinkedFiles.emplace(node, info.linkCount - 1);
     return info.dataLogicalSize;
 }
 

@@ -171,7 +171,7 @@ void printLinesIndented(const std::optional<std::string>& text,
         if (!piece.empty()) {
             std::string line("\t");
             line += prefix.value_or("");
-            line += plist::displayForm(piece);
+            line += displayFormByLine(piece);
             // An overlong line is cut, at a character boundary, and keeps its end of line.
             std::size_t room = kMaxIndentedLine - (last ? 0 : 1);
             if (line.size() > room) {
