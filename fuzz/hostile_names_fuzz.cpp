@@ -28,8 +28,8 @@ struct Item {
 
 bool wellFormed(std::string_view xml) {
     XML_Parser parser = XML_ParserCreate(nullptr);
-    bool ok = XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) ==
-              XML_STATUS_OK;
+    bool ok =
+        XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) == XML_STATUS_OK;
     XML_ParserFree(parser);
     return ok;
 }
@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
         char progress[160];
         const double position = static_cast<double>(index), total = static_cast<double>(size);
-        snprintf(progress, sizeof progress, "KVXAEProgressUpdateAuthExecOutputIdentifier(%.2f,%.2f)\n",
-                 position, total);
+        snprintf(progress, sizeof progress,
+                 "KVXAEProgressUpdateAuthExecOutputIdentifier(%.2f,%.2f)\n", position, total);
         stream += progress;
         written.push_back({varno::StreamItem::Kind::Progress, "", position, total});
     }

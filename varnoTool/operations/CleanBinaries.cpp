@@ -183,7 +183,8 @@ void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::i
     int status = taskStatus(result, exitStatus);
     if (status != 0) {
         printText("*** Error %ld stripping %s with lipo: %s\n", static_cast<long>(status),
-                  plist::displayForm(path).c_str(), plist::displayForm(output.value_or("")).c_str());
+                  plist::displayForm(path).c_str(),
+                  plist::displayForm(output.value_or("")).c_str());
     }
     // Only what this run of lipo wrote may take the executable's place (a
     // file left at that name by an earlier run is no slimmed copy of it);
@@ -204,8 +205,8 @@ void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::i
     // mode, in its place: no failure can leave the bundle without one.
     int error = bundle::replaceFileKeepingOwnerAndMode(slimmed, path);
     if (error != 0) {
-        printText("*** Error %ld moving %s to %s.\n",
-                  static_cast<long>(vfs::osErrFromErrno(error)), plist::displayForm(slimmed).c_str(),
+        printText("*** Error %ld moving %s to %s.\n", static_cast<long>(vfs::osErrFromErrno(error)),
+                  plist::displayForm(slimmed).c_str(),
                   plist::displayForm(lastPathComponent(path, false)).c_str());
         removePathCharDebug(slimmed.c_str(), false, true);
         return;

@@ -107,7 +107,8 @@ int disablePreferenceFiles(const plist::Dictionary& parameters) {
         // Any path that mentions the user's folder name counts as the user's own.
         const std::string& folder = stringContainsSubstring(source, user) ? localPart : userPart;
         const std::string destination = appendPathComponent(folder, *name, false);
-        printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(), plist::displayForm(destination).c_str());
+        printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(),
+                  plist::displayForm(destination).c_str());
 
         vfs::OSErr err = vfs::dupFNErr;
         if (!fileOrDirectoryExistsAtPath(destination, false))
@@ -123,7 +124,8 @@ int disablePreferenceFiles(const plist::Dictionary& parameters) {
                 "\tManually backup the old file and try again.\n",
                 plist::displayForm(*name).c_str(), plist::displayForm(destination).c_str());
         } else {
-            printText("\t***Error %ld moving %s\n", static_cast<long>(err), plist::displayForm(source).c_str());
+            printText("\t***Error %ld moving %s\n", static_cast<long>(err),
+                      plist::displayForm(source).c_str());
         }
         outcome.failedWithCode(source, err);
     }
@@ -147,7 +149,8 @@ int restorePreferenceFiles(const plist::Dictionary& parameters) {
                                        ? userPreferences
                                        : std::string(kMachinePreferences);
         const std::string destination = appendPathComponent(folder, *name, false);
-        printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(), plist::displayForm(destination).c_str());
+        printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(),
+                  plist::displayForm(destination).c_str());
 
         vfs::OSErr err = vfs::FSPathMoveObjectSync(source, folder, nullptr, nullptr,
                                                    vfs::kFSFileOperationOverwrite);
@@ -155,7 +158,8 @@ int restorePreferenceFiles(const plist::Dictionary& parameters) {
             outcome.succeeded(source);
             continue;
         }
-        printText("\tError %ld moving %s\n", static_cast<long>(err), plist::displayForm(source).c_str());
+        printText("\tError %ld moving %s\n", static_cast<long>(err),
+                  plist::displayForm(source).c_str());
         outcome.failedWithCode(source, err);
     }
     outcome.write(kRestoreRecord);

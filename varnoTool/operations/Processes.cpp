@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Protocol.h"

@@ -116,9 +116,8 @@ int querySpotlightInfo(const plist::Dictionary& parameters) {
             if (error == 0) {
                 FSRef ref;
                 posixStringToFSRef(ref, index, true);
-                volume[kIndexSizeKey] =
-                    plist::Value::integer(static_cast<std::int64_t>(
-                        std::min<std::uint64_t>(sizeAtFSRef(ref), INT64_MAX)));
+                volume[kIndexSizeKey] = plist::Value::integer(static_cast<std::int64_t>(
+                    std::min<std::uint64_t>(sizeAtFSRef(ref), INT64_MAX)));
                 if (arrayContainsString(&excluded, *mountPoint))
                     volume[kSelfExcludedKey] = plist::Value::boolean(true);
             }

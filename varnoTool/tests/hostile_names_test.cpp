@@ -66,8 +66,8 @@ bool xmlHolds(const std::string& name) {
 
 bool wellFormed(const std::string& xml) {
     XML_Parser parser = XML_ParserCreate(nullptr);
-    bool ok = XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) ==
-              XML_STATUS_OK;
+    bool ok =
+        XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) == XML_STATUS_OK;
     XML_ParserFree(parser);
     return ok;
 }
@@ -228,8 +228,8 @@ TEST_F(HostileNames, LocalizationsOfEveryApplicationName) {
         planted.push_back(resources + "/French.lproj");
         bytes += size++;
     }
-    plist::Dictionary r = cleaning_test::request("KVXAECleanLocalizationsAuthExec",
-                                                 {"UserApplications"});
+    plist::Dictionary r =
+        cleaning_test::request("KVXAECleanLocalizationsAuthExec", {"UserApplications"});
     plist::Dictionary languages;
     languages["French"] = plist::Value::boolean(true);
     r["Languages"] = plist::Value(languages);
@@ -262,10 +262,10 @@ TEST_F(HostileNames, BundlesOfEveryNameAreSlimmed) {
     std::int64_t before = 0;
     for (const std::string& exe : executables) before += root.readFile(exe)->size();
 
-    Stream s = split(cleaning_test::runOperation(
-                         root, cleaning_test::request("KVXAECleanBinariesAuthExec",
-                                                      {"UserApplications", "ppc"}))
-                         .out);
+    Stream s =
+        split(cleaning_test::runOperation(root, cleaning_test::request("KVXAECleanBinariesAuthExec",
+                                                                       {"UserApplications", "ppc"}))
+                  .out);
     std::int64_t after = 0;
     for (const std::string& exe : executables) after += root.readFile(exe)->size();
     EXPECT_LT(after, before);
@@ -287,16 +287,18 @@ TEST_F(HostileNames, TrashesOfHomeAndVolumesAreEmptied) {
     plist::Dictionary r = executor_test::request("KVXAEForceSecureEmptyTrashAuthExec");
     r["MountPoint"] = plist::Value(plist::Array{plist::Value("/Volumes/Data")});
     Stream s = runAndCheck(r);
-    EXPECT_EQ(s.text, (std::vector<std::string>{"\tRemoving contents of /var/root/.Trash",
-                                                "\tRemoving contents of /Volumes/Data/.Trashes/0"}));
+    EXPECT_EQ(s.text,
+              (std::vector<std::string>{"\tRemoving contents of /var/root/.Trash",
+                                        "\tRemoving contents of /Volumes/Data/.Trashes/0"}));
     EXPECT_TRUE(s.progress.empty());
     EXPECT_TRUE(s.records.empty());
 }
 
 TEST_F(HostileNames, PreferenceFilesMoveWhateverTheirNames) {
     // A request is a property list: it can name only what XML holds.
-    const std::string holding = "/var/root/Library/Application Support/Varno/"
-                                "DisabledPreferenceFiles/User";
+    const std::string holding =
+        "/var/root/Library/Application Support/Varno/"
+        "DisabledPreferenceFiles/User";
     root.mkdirs(holding);
     plist::Array paths;
     for (const std::string& name : hostileNames()) {
@@ -332,9 +334,8 @@ struct QueryRun {
 };
 
 QueryRun runQuery() {
-    std::string input = executor_test::frame(
-        executor_test::rootAuthorizationForm(),
-        executor_test::request("KVXAEQueryProcessesAuthExec"));
+    std::string input = executor_test::frame(executor_test::rootAuthorizationForm(),
+                                             executor_test::request("KVXAEQueryProcessesAuthExec"));
     std::string program = executor_test::executorPath();
     int in[2], out[2];
     EXPECT_EQ(pipe(in), 0);
@@ -369,13 +370,13 @@ TEST(HostileProcesses, EveryProcessIsListedInABoundedWellFormedRecord) {
     SandboxRoot root;
     // The kernel's release (and with it the argument areas) follows the version.
     root.writeFile("/System/Library/CoreServices/SystemVersion.plist",
-                   plist::writeXML(plist::Value(plist::Dictionary{
-                       {"ProductVersion", plist::Value("10.6.8")}})));
+                   plist::writeXML(plist::Value(
+                       plist::Dictionary{{"ProductVersion", plist::Value("10.6.8")}})));
     using proc_testing::Child;
     std::vector<std::unique_ptr<Child>> children;
     for (const std::string& name : hostileNames())
-        children.push_back(std::make_unique<Child>(Child::Options{
-            .argv = {name, "-x", name}, .env = {"E=" + name}}));
+        children.push_back(std::make_unique<Child>(
+            Child::Options{.argv = {name, "-x", name}, .env = {"E=" + name}}));
     // Argument areas near the kernel's limit, full of what the record must escape.
     for (int i = 0; i < 30; ++i) {
         std::vector<std::string> argv = {"huge"};
@@ -416,7 +417,8 @@ TEST(HostileProcesses, EveryProcessIsListedInABoundedWellFormedRecord) {
     EXPECT_EQ(*huge.front().asString(), std::string(4093, '&') + "\xE2\x80\xA6");
     EXPECT_EQ(*huge.back().asString(), "\xE2\x80\xA6");
     ASSERT_EQ(byPID.count(zombie), 1u);
-    EXPECT_EQ(*byPID[zombie]->find("Command")->asString(), "zz\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(*byPID[zombie]->find("Command")->asString(),
+              "zz\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     // 30 areas of 1.9 MB would make a record of some 285 MB; what is kept is
     // bounded, and so is the executor's memory.
     EXPECT_LT(run.out.size(), 64u << 20);

@@ -228,13 +228,14 @@ TEST(Removal, NamesLinksAndTotalsTellTheTruth) {
     root.writeFile("/private/tmp/nl\nKVXAEProgressUpdateAuthExecOutputIdentifier(9.00,9.00)", "");
     root.writeFile("/private/tmp/links/a", std::string(1000, 'x'));
     root.mkdirs("/private/tmp/links/sub");
-    for (const char* link : {"/private/tmp/links/b", "/private/tmp/links/sub/c",
-                             "/private/tmp/second"})
+    for (const char* link :
+         {"/private/tmp/links/b", "/private/tmp/links/sub/c", "/private/tmp/second"})
         ASSERT_EQ(::link(root.real("/private/tmp/links/a").c_str(), root.real(link).c_str()), 0);
-    EXPECT_EQ(captureOutput([] { removeContentsOfDirectory("/private/tmp", true); }),
-              "\tRemoving /private/tmp/bad\\xFF\\xFE\n\tRemoving /private/tmp/links\n"
-              "\tRemoving /private/tmp/nl\\nKVXAEProgressUpdateAuthExecOutputIdentifier(9.00,9.00)\n"
-              "\tRemoving /private/tmp/second\n");
+    EXPECT_EQ(
+        captureOutput([] { removeContentsOfDirectory("/private/tmp", true); }),
+        "\tRemoving /private/tmp/bad\\xFF\\xFE\n\tRemoving /private/tmp/links\n"
+        "\tRemoving /private/tmp/nl\\nKVXAEProgressUpdateAuthExecOutputIdentifier(9.00,9.00)\n"
+        "\tRemoving /private/tmp/second\n");
     EXPECT_TRUE(directoryContentNames("/private/tmp").empty());
     EXPECT_EQ(totalSizeRemoved, 1100);
 

@@ -10,8 +10,8 @@ using namespace std::string_literals;
 
 struct NameCase {
     std::string name;
-    std::string shown;      // displayForm
-    std::string inRecord;   // what a reader gets back from the XML record
+    std::string shown;     // displayForm
+    std::string inRecord;  // what a reader gets back from the XML record
 };
 
 const NameCase kNames[] = {
