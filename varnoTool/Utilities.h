@@ -100,6 +100,11 @@ inline constexpr int kTaskExecFailedStatus = 127;
 int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::string>& argv,
                                     std::optional<std::string>* output, uid_t userID,
                                     int* exitStatus = nullptr);
+// As executeAndWaitForTaskWithUserID, the output being the bytes the tool
+// wrote up to the first NUL, whether or not they are UTF-8 (a tool that
+// repeats a name may write any bytes).
+int executeAndWaitForTaskBytes(const char* path, const std::vector<std::string>& argv,
+                               std::string* output, uid_t userID, int* exitStatus = nullptr);
 // As the real user ID (the user who started the executor).
 int executeAndWaitForTask(const char* path, const std::vector<std::string>& argv,
                           std::optional<std::string>* output, int* exitStatus = nullptr);

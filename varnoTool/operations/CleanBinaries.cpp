@@ -1,5 +1,7 @@
 #include "operations/CleanBinaries.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -113,27 +115,33 @@ std::optional<std::vector<std::string>> lipoArchitecturesFromBundle(const bundle
     if (!executable || executable->size() >= kMaxPathLength) return std::nullopt;
     const std::string& path = *executable;
 
-    std::optional<std::string> output;
+    // lipo repeats the path, whose bytes need not be UTF-8: its output is
+    // read as bytes.
+    std::string output;
     int exitStatus = 0;
-    int result = executeAndWaitForTask(kLipo, {"lipo", "-info", path}, &output, &exitStatus);
+    int result =
+        executeAndWaitForTaskBytes(kLipo, {"lipo", "-info", path}, &output, getuid(), &exitStatus);
     if (int status = taskStatus(result, exitStatus); status != 0) {
         printText("*** Error %d listing archetectures in lipo for %s\n", status,
                   plist::displayForm(path).c_str());
         return std::nullopt;
     }
-    if (!output || output->empty()) {
+    if (output.empty()) {
         printText("*** Error: no results listing archetectures in lipo for %s\n",
                   plist::displayForm(path).c_str());
         return std::nullopt;
     }
 
-    return lipoArchitecturesFromInfo(*output);
+    return lipoArchitecturesFromInfo(output);
 }
 
 std::optional<std::vector<std::string>> lipoArchitecturesFromInfo(std::string_view output) {
     // Only a universal file's listing has names to remove; a thin file's
     // ("Non-fat file: ... is architecture: ...") leaves nothing to strip.
-    std::size_t are = output.find(" are: ");
+    // The names follow the last " are: ": the path before it may hold those
+    // words too.
+    if (output.substr(0, 31) != "Architectures in the fat file: ") return std::nullopt;
+    std::size_t are = output.rfind(" are: ");
     if (are == std::string_view::npos) return std::nullopt;
     std::vector<std::string> names;
     std::size_t start = are + 6;
