@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 
@@ -12,9 +14,14 @@ std::int64_t totalSizeRemoved = 0;
 
 namespace {
 
+// Whether the text written so far ended its line, so that a record can be
+// kept from continuing a line a name or a tool left open.
+bool atLineStart = true;
+
 // One write call per record; a short write (a signal, a full pipe on a
 // non-blocking descriptor) is finished rather than losing the rest.
 void writeAll(const char* data, size_t size) {
+    if (size > 0) atLineStart = data[size - 1] == '\n';
     while (size > 0) {
         ssize_t n = write(1, data, size);
         if (n < 0) {
@@ -26,7 +33,22 @@ void writeAll(const char* data, size_t size) {
     }
 }
 
+// A record as one write, on a line of its own.
+void writeRecord(std::string record) {
+    if (!atLineStart) record.insert(record.begin(), '\n');
+    writeAll(record.data(), record.size());
+}
+
 }  // namespace
+
+void addToTotalSizeRemoved(std::int64_t bytes) {
+    if (__builtin_add_overflow(totalSizeRemoved, bytes, &totalSizeRemoved))
+        totalSizeRemoved = bytes > 0 ? INT64_MAX : INT64_MIN;
+}
+
+void addToTotalSizeRemoved(std::uint64_t bytes) {
+    addToTotalSizeRemoved(static_cast<std::int64_t>(std::min<std::uint64_t>(bytes, INT64_MAX)));
+}
 
 void Delay(unsigned ticks) {
     long long ns = static_cast<long long>(ticks) * 1000000000LL / 60;
@@ -53,6 +75,40 @@ void wstrnl(const char* s) {
     fflush(nullptr);
 }
 
+void printText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    char small[512];
+    int n = vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (n < 0) {
+        va_end(again);
+        return;
+    }
+    if (static_cast<size_t>(n) < sizeof small) {
+        va_end(again);
+        writeAll(small, static_cast<size_t>(n));
+        return;
+    }
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    writeAll(text.data(), static_cast<size_t>(n));
+}
+
+std::string displayFormByLine(std::string_view text) {
+    std::string out;
+    for (;;) {
+        size_t end = text.find_first_of("\n\t");
+        out += plist::displayForm(text.substr(0, end));
+        if (end == std::string_view::npos) return out;
+        out += text[end];
+        text.remove_prefix(end + 1);
+    }
+}
+
 void showString(std::string_view s) {
     wstr(std::string(s).c_str());
 }
@@ -70,7 +126,11 @@ void writeProgressUpdate(double position, double total) {
         wstrnl("\t*** Progress value out of range; record not written.");
         return;
     }
-    wstrnl(buffer);
+    std::string line(buffer, static_cast<size_t>(n));
+    line += '\n';
+    writeRecord(std::move(line));
+    Delay(1);
+    fflush(nullptr);
 }
 
 void writeProgressIncrament(double increment) {
@@ -79,8 +139,7 @@ void writeProgressIncrament(double increment) {
 
 void writeDictionaryWithID(plist::Dictionary& dictionary, const std::string& identifier) {
     dictionary[kDictionaryIdentifierKey] = plist::Value(identifier);
-    std::string xml = plist::writeXML(plist::Value(dictionary));
-    writeAll(xml.data(), xml.size());
+    writeRecord(plist::writeXML(plist::Value(dictionary)));
     fflush(nullptr);
 }
 

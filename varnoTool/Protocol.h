@@ -7,11 +7,21 @@
 #include <string_view>
 
 #include "contract/executor.h"
+#include "plist/display.h"
 #include "plist/plist.h"
 
 extern bool AEDEBUG;
 extern bool countTotalSizeRemoved;
 extern std::int64_t totalSizeRemoved;
+
+// Adds to totalSizeRemoved, staying at the largest or smallest value
+// instead of wrapping.
+void addToTotalSizeRemoved(std::int64_t bytes);
+void addToTotalSizeRemoved(std::uint64_t bytes);
+// a + b, or the largest value when that does not fit.
+inline std::uint64_t saturatingSum(std::uint64_t a, std::uint64_t b) {
+    return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
 
 // Pauses for the given number of ticks (1/60 second each), as the
 // platform's Delay does.
@@ -21,6 +31,14 @@ void wstr(const char* s);
 void wstrnl(const char* s);
 void showString(std::string_view s);
 void showStringNL(std::string_view s);
+// A formatted text line (or part of one) in one write, without the pause of
+// wstr, as printf to the unbuffered stream. Names in it go through
+// plist::displayForm (the one form a name takes in a text line).
+void printText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Text from a tool in the display form, its line breaks and tabs kept.
+std::string displayFormByLine(std::string_view text);
+// Every record starts a line: where the text before it did not end one, the
+// record's write begins with a newline.
 void writeProgressUpdate(double position, double total);
 void writeProgressIncrament(double increment);
 void writeDictionaryWithID(plist::Dictionary& dictionary, const std::string& identifier);

@@ -72,7 +72,10 @@ std::vector<std::string> firefoxProfileFolderPaths(const std::optional<std::stri
 // Removal: announced, counted into totalSizeRemoved when countTotalSizeRemoved
 // is set, and skipped in debug mode unless forced.
 
+// Each file (device, inode) is counted once in a run, however many of its
+// links are removed; forgetCountedFiles starts a new run's count.
 void removePathCharDebug(const char* path, bool announce, bool force);
+void forgetCountedFiles();
 void removePathChar(const char* path, bool announce);
 void removePath(std::string_view path, bool announce);
 void removeContentsOfDirectory(std::string_view folder, bool announce);
@@ -97,6 +100,11 @@ inline constexpr int kTaskExecFailedStatus = 127;
 int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::string>& argv,
                                     std::optional<std::string>* output, uid_t userID,
                                     int* exitStatus = nullptr);
+// As executeAndWaitForTaskWithUserID, the output being the bytes the tool
+// wrote up to the first NUL, whether or not they are UTF-8 (a tool that
+// repeats a name may write any bytes).
+int executeAndWaitForTaskBytes(const char* path, const std::vector<std::string>& argv,
+                               std::string* output, uid_t userID, int* exitStatus = nullptr);
 // As the real user ID (the user who started the executor).
 int executeAndWaitForTask(const char* path, const std::vector<std::string>& argv,
                           std::optional<std::string>* output, int* exitStatus = nullptr);

@@ -2,6 +2,8 @@
 
 #include <cctype>
 #include <cstdio>
+#include <map>
+#include <utility>
 
 #include "Protocol.h"
 #include "Utilities.h"
@@ -48,7 +50,8 @@ std::optional<std::string> pathFromFileURL(std::string_view url) {
 void printLookupError(vfs::OSErr err, const FSRef& ref, const char* lookup) {
     std::string path;
     if (vfs::FSRefMakePath(ref, &path, kPathBufferSize) == vfs::noErr)
-        printf("Error %d in FSGetCatalogInfo() [%s] for %s\n", err, lookup, path.c_str());
+        printText("Error %d in FSGetCatalogInfo() [%s] for %s\n", err, lookup,
+                  plist::displayForm(path).c_str());
     else
         printf("Error %d in FSGetCatalogInfo() for some random object...\n", err);
 }
@@ -100,12 +103,56 @@ std::uint64_t sizeAtFSRef(const FSRef& ref) {
     std::uint64_t total = 0;
     vfs::WalkCallbacks cb;
     cb.entry = [&total](const vfs::WalkEntry& e) {
-        if (!e.info.isFolder()) total += e.info.dataLogicalSize;
+        if (!e.info.isFolder()) total = saturatingSum(total, e.info.dataLogicalSize);
         return true;
     };
     vfs::FSWalkFolder(ref, vfs::WalkOrder::AsStored, cb);
     return total;
 }
+
+namespace {
+
+// Files with more than one link that this run has counted, with how many of
+// their links it has not met yet: removing every link of a file frees its
+// data once. A file whose links have all been met is forgotten, so that a new
+// file given its inode number later in the run counts again.
+std::map<std::pair<dev_t, ino_t>, nlink_t> countedLinkedFiles;
+
+std::uint64_t uncountedSize(const vfs::FSCatalogInfo& info) {
+    if (info.isFolder()) return 0;
+    const std::pair<dev_t, ino_t> node(info.device, info.inode);
+    auto counted = countedLinkedFiles.find(node);
+    if (counted != countedLinkedFiles.end()) {
+        if (--counted->second == 0) countedLinkedFiles.erase(counted);
+        return 0;
+    }
+    if (info.linkCount > 1) countedLinkedFiles.emplace(node, info.linkCount - 1);
+    return info.dataLogicalSize;
+}
+
+// The bytes removing the path frees, each file counted once in the run.
+std::uint64_t sizeToCount(const char* path) {
+    FSRef ref;
+    posixStringToFSRef(ref, std::string(path), false);
+    vfs::FSCatalogInfo info;
+    vfs::OSErr err = vfs::FSGetCatalogInfo(ref, &info);
+    if (err == vfs::nsvErr) return 0;
+    if (err != vfs::noErr) {
+        printLookupError(err, ref, "kFSCatInfoNodeFlags");
+        return 0;
+    }
+    if (!info.isFolder()) return uncountedSize(info);
+    std::uint64_t total = 0;
+    vfs::WalkCallbacks cb;
+    cb.entry = [&total](const vfs::WalkEntry& e) {
+        total = saturatingSum(total, uncountedSize(e.info));
+        return true;
+    };
+    vfs::FSWalkFolder(ref, vfs::WalkOrder::AsStored, cb);
+    return total;
+}
+
+}  // namespace
 
 std::vector<std::string> directoryContentNames(std::string_view folder) {
     return vfs::contentsOfDirectory(folder).value_or(std::vector<std::string>());
@@ -147,24 +194,25 @@ int _iterateFolder(const FSRef& folder, bool includeFiles, bool includeFolders,
 void removePathCharDebug(const char* path, bool announce, bool force) {
     if (path == nullptr) return;
     bool onlyPretend = AEDEBUG && !force;
-    if (announce) printf("\t%sRemoving %s\n", onlyPretend ? "DEBUG: " : "", path);
-    if (countTotalSizeRemoved) {
-        FSRef ref;
-        posixStringToFSRef(ref, std::string(path), false);
-        totalSizeRemoved += static_cast<std::int64_t>(sizeAtFSRef(ref));
-    }
+    if (announce)
+        printText("\t%sRemoving %s\n", onlyPretend ? "DEBUG: " : "",
+                  plist::displayForm(path).c_str());
+    if (countTotalSizeRemoved) addToTotalSizeRemoved(sizeToCount(path));
     Delay(5);
     if (onlyPretend) return;
     vfs::removefile(path, vfs::REMOVEFILE_RECURSIVE);
 }
+
+void forgetCountedFiles() { countedLinkedFiles.clear(); }
 
 void removePathChar(const char* path, bool announce) {
     removePathCharDebug(path, announce, false);
 }
 
 void removePath(std::string_view path, bool announce) {
-    std::optional<std::string> utf8 = utf8StringFromCFString(path);
-    removePathCharDebug(utf8->c_str(), announce, false);
+    // The listing's bytes, as they are: a name that is not UTF-8 is removed
+    // and counted like any other (only its announcement shows it escaped).
+    removePathCharDebug(std::string(path).c_str(), announce, false);
 }
 
 void removeContentsOfDirectory(std::string_view folder, bool announce) {
@@ -183,9 +231,9 @@ void removeKeyFromDictionary(std::string_view key, std::string_view path, bool s
     if (!dictionary) return;
     std::string keyText(key), pathText(path);
     if (announce) {
-        printf(AEDEBUG ? "\tDEBUG: Removing key %s from file %s\n"
-                       : "\tRemoving key %s from file %s\n",
-               keyText.c_str(), pathText.c_str());
+        printText(AEDEBUG ? "\tDEBUG: Removing key %s from file %s\n"
+                          : "\tRemoving key %s from file %s\n",
+                  plist::displayForm(keyText).c_str(), plist::displayForm(pathText).c_str());
     }
     if (substringMatch) {
         std::erase_if(*dictionary,

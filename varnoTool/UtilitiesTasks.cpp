@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "Protocol.h"
 #include "Utilities.h"
@@ -107,6 +108,16 @@ int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::str
                                     std::optional<std::string>* output, uid_t userID,
                                     int* exitStatus) {
     if (output != nullptr) *output = std::nullopt;
+    std::string bytes;
+    int result = executeAndWaitForTaskBytes(path, argv, output != nullptr ? &bytes : nullptr,
+                                            userID, exitStatus);
+    if (result == 0 && output != nullptr) *output = cfStringFromUTF8String(bytes.c_str());
+    return result;
+}
+
+int executeAndWaitForTaskBytes(const char* path, const std::vector<std::string>& argv,
+                               std::string* output, uid_t userID, int* exitStatus) {
+    if (output != nullptr) output->clear();
     if (exitStatus != nullptr) *exitStatus = -1;
     if (path == nullptr || argv.empty()) return -1;
     const std::string realPath = host::realPath(path);
@@ -142,7 +153,7 @@ int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::str
     }
     if (exitStatus != nullptr && status != -1)
         *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (output != nullptr) *output = cfStringFromUTF8String(buffer.data());
+    if (output != nullptr) output->assign(buffer.data(), strnlen(buffer.data(), used));
     return 0;
 }
 
@@ -171,7 +182,7 @@ void printLinesIndented(const std::optional<std::string>& text,
         if (!piece.empty()) {
             std::string line("\t");
             line += prefix.value_or("");
-            line += piece;
+            line += displayFormByLine(piece);
             // An overlong line is cut, at a character boundary, and keeps its end of line.
             std::size_t room = kMaxIndentedLine - (last ? 0 : 1);
             if (line.size() > room) {

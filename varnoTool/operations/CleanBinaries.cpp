@@ -1,5 +1,8 @@
 #include "operations/CleanBinaries.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -43,7 +46,7 @@ bool isIntel(std::int32_t t) {
 std::int64_t sizeAtPath(const std::string& path) {
     FSRef ref;
     posixStringToFSRef(ref, path, false);
-    return static_cast<std::int64_t>(sizeAtFSRef(ref));
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(sizeAtFSRef(ref), INT64_MAX));
 }
 
 // "a", "a and b", "a, b and c".
@@ -90,7 +93,7 @@ std::vector<bundle::Bundle> allBundlePaths(const plist::Dictionary& parameters) 
 
     std::vector<std::string> all;
     for (const std::string& folder : folders) {
-        printf("\tScanning %s...\n", folder.c_str());
+        printText("\tScanning %s...\n", plist::displayForm(folder).c_str());
         std::vector<std::string> found;
         getDirectoryContentsRecursive(folder.c_str(), false, true, found);
         all.insert(all.end(), found.begin(), found.end());
@@ -112,25 +115,33 @@ std::optional<std::vector<std::string>> lipoArchitecturesFromBundle(const bundle
     if (!executable || executable->size() >= kMaxPathLength) return std::nullopt;
     const std::string& path = *executable;
 
-    std::optional<std::string> output;
+    // lipo repeats the path, whose bytes need not be UTF-8: its output is
+    // read as bytes.
+    std::string output;
     int exitStatus = 0;
-    int result = executeAndWaitForTask(kLipo, {"lipo", "-info", path}, &output, &exitStatus);
+    int result =
+        executeAndWaitForTaskBytes(kLipo, {"lipo", "-info", path}, &output, getuid(), &exitStatus);
     if (int status = taskStatus(result, exitStatus); status != 0) {
-        printf("*** Error %d listing archetectures in lipo for %s\n", status, path.c_str());
+        printText("*** Error %d listing archetectures in lipo for %s\n", status,
+                  plist::displayForm(path).c_str());
         return std::nullopt;
     }
-    if (!output || output->empty()) {
-        printf("*** Error: no results listing archetectures in lipo for %s\n", path.c_str());
+    if (output.empty()) {
+        printText("*** Error: no results listing archetectures in lipo for %s\n",
+                  plist::displayForm(path).c_str());
         return std::nullopt;
     }
 
-    return lipoArchitecturesFromInfo(*output);
+    return lipoArchitecturesFromInfo(output);
 }
 
 std::optional<std::vector<std::string>> lipoArchitecturesFromInfo(std::string_view output) {
     // Only a universal file's listing has names to remove; a thin file's
     // ("Non-fat file: ... is architecture: ...") leaves nothing to strip.
-    std::size_t are = output.find(" are: ");
+    // The names follow the last " are: ": the path before it may hold those
+    // words too.
+    if (output.substr(0, 31) != "Architectures in the fat file: ") return std::nullopt;
+    std::size_t are = output.rfind(" are: ");
     if (are == std::string_view::npos) return std::nullopt;
     std::vector<std::string> names;
     std::size_t start = are + 6;
@@ -172,41 +183,43 @@ void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::i
     }
     argv.insert(argv.end(), {path, "-output", slimmed});
 
-    printf("\tStripping %s %s from %s\n", names.size() == 1 ? "architecture" : "architectures",
-           describeNames(names).c_str(), path.c_str());
+    printText("\tStripping %s %s from %s\n", names.size() == 1 ? "architecture" : "architectures",
+              describeNames(names).c_str(), plist::displayForm(path).c_str());
     std::optional<std::string> output;
     int exitStatus = 0;
     int result = executeAndWaitForTaskWithUserID(kLipo, argv, &output, 0, &exitStatus);
     int status = taskStatus(result, exitStatus);
     if (status != 0) {
-        printf("*** Error %ld stripping %s with lipo: %s\n", static_cast<long>(status),
-               path.c_str(), output.value_or("").c_str());
+        printText("*** Error %ld stripping %s with lipo: %s\n", static_cast<long>(status),
+                  plist::displayForm(path).c_str(),
+                  plist::displayForm(output.value_or("")).c_str());
     }
     // Only what this run of lipo wrote may take the executable's place (a
     // file left at that name by an earlier run is no slimmed copy of it);
     // without one the bundle stays exactly as it was.
     if (status != 0 || !fileOrDirectoryExistsAtPath(slimmed, false)) {
-        printf("\t*** Error: no slimmed copy of %s; the executable is left as it was.\n",
-               path.c_str());
+        printText("\t*** Error: no slimmed copy of %s; the executable is left as it was.\n",
+                  plist::displayForm(path).c_str());
         return;
     }
     std::int64_t saved = sizeAtPath(path) - sizeAtPath(slimmed);
 
     if (AEDEBUG) {
         removePathCharDebug(slimmed.c_str(), false, true);
-        totalSizeRemoved += saved;
+        addToTotalSizeRemoved(saved);
         return;
     }
     // One rename puts the slimmed copy, with the old executable's owner and
     // mode, in its place: no failure can leave the bundle without one.
     int error = bundle::replaceFileKeepingOwnerAndMode(slimmed, path);
     if (error != 0) {
-        printf("*** Error %ld moving %s to %s.\n", static_cast<long>(vfs::osErrFromErrno(error)),
-               slimmed.c_str(), lastPathComponent(path, false).c_str());
+        printText("*** Error %ld moving %s to %s.\n", static_cast<long>(vfs::osErrFromErrno(error)),
+                  plist::displayForm(slimmed).c_str(),
+                  plist::displayForm(lastPathComponent(path, false)).c_str());
         removePathCharDebug(slimmed.c_str(), false, true);
         return;
     }
-    totalSizeRemoved += saved;
+    addToTotalSizeRemoved(saved);
 }
 
 int cleanBinaries(const plist::Dictionary& parameters) {

@@ -75,8 +75,8 @@ std::vector<std::string> foldersToDelete(const std::vector<std::string>& lprojs,
             if (matchesForRemoval(lprojs[i], removalNames)) matching.push_back(lprojs[i]);
         }
         if (matching.size() == end - start) {
-            printf("*** Skipping languages in %s because all languages would be removed!\n",
-                   urlCopyPath(parent).c_str());
+            printText("*** Skipping languages in %s because all languages would be removed!\n",
+                      plist::displayForm(urlCopyPath(parent)).c_str());
         } else {
             deletions.insert(deletions.end(), matching.begin(), matching.end());
         }
@@ -133,7 +133,7 @@ std::vector<std::string> allLProjPaths(const plist::Dictionary& parameters) {
     }
     std::vector<std::string> found;
     for (const std::string& folder : folders) {
-        printf("\tScanning %s...\n", folder.c_str());
+        printText("\tScanning %s...\n", plist::displayForm(folder).c_str());
         std::vector<std::string> below;
         getDirectoryContentsRecursive(folder.c_str(), false, true, below);
         found.insert(found.end(), below.begin(), below.end());

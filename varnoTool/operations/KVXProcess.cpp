@@ -7,6 +7,7 @@
 #include <new>
 
 #include "Utilities.h"
+#include "plist/display.h"
 #include "proc/sysctl.h"
 
 using namespace proc;
@@ -93,9 +94,10 @@ void readArgumentArea(KVXProcess& process) {
         return;
     }
     std::optional<kinfo_proc> entry = processEntry(process.processIdentifier);
-    process.command =
-        entry ? std::string(entry->kp_proc.p_comm, strnlen(entry->kp_proc.p_comm, MAXCOMLEN))
-              : std::string();
+    // The kernel keeps whatever bytes the process set as its name.
+    process.command = entry ? plist::validUTF8(std::string_view(
+                                  entry->kp_proc.p_comm, strnlen(entry->kp_proc.p_comm, MAXCOMLEN)))
+                            : std::string();
 }
 
 // Whether the terminated string at `terminated` (the bytes of `piece`) is

@@ -99,15 +99,16 @@ int disablePreferenceFiles(const plist::Dictionary& parameters) {
     for (const std::string& source : requestedPaths(parameters, kDisableFilesKey)) {
         std::optional<std::string> name = fileNameOf(source);
         if (!name) {
-            printf("\tError: Count not create destination path with for source path %s\n",
-                   source.c_str());
+            printText("\tError: Count not create destination path with for source path %s\n",
+                      plist::displayForm(source).c_str());
             outcome.failedWithoutCode(source);
             continue;
         }
         // Any path that mentions the user's folder name counts as the user's own.
         const std::string& folder = stringContainsSubstring(source, user) ? localPart : userPart;
         const std::string destination = appendPathComponent(folder, *name, false);
-        printf("\tMoving %s to %s...\n", source.c_str(), destination.c_str());
+        printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(),
+                  plist::displayForm(destination).c_str());
 
         vfs::OSErr err = vfs::dupFNErr;
         if (!fileOrDirectoryExistsAtPath(destination, false))
@@ -118,12 +119,13 @@ int disablePreferenceFiles(const plist::Dictionary& parameters) {
             continue;
         }
         if (err == vfs::dupFNErr) {
-            printf(
+            printText(
                 "\t***Error: A file named %s already exists at the path %s.\n"
                 "\tManually backup the old file and try again.\n",
-                name->c_str(), destination.c_str());
+                plist::displayForm(*name).c_str(), plist::displayForm(destination).c_str());
         } else {
-            printf("\t***Error %ld moving %s\n", static_cast<long>(err), source.c_str());
+            printText("\t***Error %ld moving %s\n", static_cast<long>(err),
+                      plist::displayForm(source).c_str());
         }
         outcome.failedWithCode(source, err);
     }
@@ -138,7 +140,8 @@ int restorePreferenceFiles(const plist::Dictionary& parameters) {
     for (const std::string& source : requestedPaths(parameters, kRestoreFilesKey)) {
         std::optional<std::string> name = fileNameOf(source);
         if (!name) {
-            printf("\tError creating destination path with for source path %s\n", source.c_str());
+            printText("\tError creating destination path with for source path %s\n",
+                      plist::displayForm(source).c_str());
             outcome.failedWithoutCode(source);
             continue;
         }
@@ -146,7 +149,8 @@ int restorePreferenceFiles(const plist::Dictionary& parameters) {
                                        ? userPreferences
                                        : std::string(kMachinePreferences);
         const std::string destination = appendPathComponent(folder, *name, false);
-        printf("\tMoving %s to %s...\n", source.c_str(), destination.c_str());
+        printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(),
+                  plist::displayForm(destination).c_str());
 
         vfs::OSErr err = vfs::FSPathMoveObjectSync(source, folder, nullptr, nullptr,
                                                    vfs::kFSFileOperationOverwrite);
@@ -154,7 +158,8 @@ int restorePreferenceFiles(const plist::Dictionary& parameters) {
             outcome.succeeded(source);
             continue;
         }
-        printf("\tError %ld moving %s\n", static_cast<long>(err), source.c_str());
+        printText("\tError %ld moving %s\n", static_cast<long>(err),
+                  plist::displayForm(source).c_str());
         outcome.failedWithCode(source, err);
     }
     outcome.write(kRestoreRecord);

@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Protocol.h"
@@ -20,6 +22,41 @@ double shareOrMinusOne(double share) {
     return share > 2.0 ? -1.0 : share;
 }
 
+// What the record keeps of the processes' strings, so that its size (and the
+// executor's memory) stays bounded however large their argument areas are.
+// A cut string or argument list ends with the ellipsis.
+constexpr std::size_t kMaxStringBytes = 4096;
+constexpr std::size_t kMaxArgumentBytesPerProcess = 64 * 1024;
+constexpr std::size_t kMaxArgumentBytesInAll = 8 * 1024 * 1024;
+constexpr std::string_view kCutMark = "\xE2\x80\xA6";  // U+2026
+
+std::string bounded(std::string s) {
+    if (s.size() <= kMaxStringBytes) return s;
+    std::size_t cut = kMaxStringBytes - kCutMark.size();
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+    s.resize(cut);
+    s += kCutMark;
+    return s;
+}
+
+// The arguments within the process's share and what is left of the whole
+// record's; *leftInAll is reduced by what is kept.
+plist::Array boundedArguments(std::vector<std::string>& arguments, std::size_t* leftInAll) {
+    plist::Array values;
+    std::size_t room = std::min(kMaxArgumentBytesPerProcess, *leftInAll);
+    for (std::string& argument : arguments) {
+        std::string kept = bounded(std::move(argument));
+        if (kept.size() > room) {
+            values.emplace_back(std::string(kCutMark));
+            break;
+        }
+        room -= kept.size();
+        *leftInAll -= kept.size();
+        values.emplace_back(std::move(kept));
+    }
+    return values;
+}
+
 // The record stores every integer as a signed 32-bit number.
 plist::Value int32(std::uint32_t value) {
     return plist::Value::integer(static_cast<std::int32_t>(value));
@@ -32,6 +69,7 @@ int queryProcesses(const plist::Dictionary&) {
     const pid_t self = getpid();
     plist::Array list;
     list.reserve(processes.size());
+    std::size_t argumentBytesLeft = kMaxArgumentBytesInAll;
     for (KVXProcessRef& process : processes) {
         if (KVXProcessGetProcessIdentifier(*process) == self) continue;
         std::string command = KVXProcessGetCommand(*process);
@@ -47,13 +85,12 @@ int queryProcesses(const plist::Dictionary&) {
         std::uint32_t faults = KVXProcessGetFaults(*process);
         std::uint32_t pageins = KVXProcessGetPageins(*process);
 
-        plist::Array argumentValues;
-        argumentValues.reserve(arguments.size());
-        for (std::string& argument : arguments) argumentValues.emplace_back(std::move(argument));
+        plist::Array argumentValues = boundedArguments(arguments, &argumentBytesLeft);
+        arguments = {};
         plist::Dictionary entry;
         entry["PID"] = int32(static_cast<std::uint32_t>(KVXProcessGetProcessIdentifier(*process)));
-        entry["Command"] = plist::Value(std::move(command));
-        entry["LaunchPath"] = plist::Value(std::move(launchPath));
+        entry["Command"] = plist::Value(bounded(std::move(command)));
+        entry["LaunchPath"] = plist::Value(bounded(std::move(launchPath)));
         entry["Arguments"] = plist::Value(std::move(argumentValues));
         entry["PercentCPU"] = plist::Value::real(shareOrMinusOne(cpu));
         entry["ThreadCount"] = int32(threads);
@@ -65,6 +102,8 @@ int queryProcesses(const plist::Dictionary&) {
         entry["Faults"] = int32(faults);
         entry["Pageins"] = int32(pageins);
         list.emplace_back(std::move(entry));
+        // What was read of its argument area goes now, not with the list.
+        KVXProcessRelease(&process);
     }
     plist::Dictionary record;
     record[kOutputKey] = plist::Value(std::move(list));

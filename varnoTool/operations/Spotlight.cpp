@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -105,13 +106,14 @@ int querySpotlightInfo(const plist::Dictionary& parameters) {
             struct stat st {};
             int error = vfs::lstatMachinePath(index, &st);
             if (error != 0 && error != ENOENT && error != ENOTDIR)
-                printf("\tError %ld getting kCFURLFileExists for %s\n",
-                       static_cast<long>(vfs::osErrFromErrno(error)), index.c_str());
+                printText("\tError %ld getting kCFURLFileExists for %s\n",
+                          static_cast<long>(vfs::osErrFromErrno(error)),
+                          plist::displayForm(index).c_str());
             if (error == 0) {
                 FSRef ref;
                 posixStringToFSRef(ref, index, true);
-                volume[kIndexSizeKey] =
-                    plist::Value::integer(static_cast<std::int64_t>(sizeAtFSRef(ref)));
+                volume[kIndexSizeKey] = plist::Value::integer(static_cast<std::int64_t>(
+                    std::min<std::uint64_t>(sizeAtFSRef(ref), INT64_MAX)));
                 if (arrayContainsString(&excluded, *mountPoint))
                     volume[kSelfExcludedKey] = plist::Value::boolean(true);
             }

@@ -70,8 +70,8 @@ bool isFolderNotLink(const std::string& path) {
 }
 
 void removeTrash(const std::string& folder, vfs::removefile_flags_t option) {
-    printf(AEDEBUG ? "\tDEBUG: Removing contents of %s\n" : "\tRemoving contents of %s\n",
-           folder.c_str());
+    printText(AEDEBUG ? "\tDEBUG: Removing contents of %s\n" : "\tRemoving contents of %s\n",
+              plist::displayForm(folder).c_str());
     Delay(kRemovalTicks);
     if (AEDEBUG) return;
     // The trash's own user may have the data behind every name of a file of
@@ -113,7 +113,7 @@ int pathToSelf(std::string* path) {
 }
 
 void showToolOutput(const std::optional<std::string>& output) {
-    if (output && !output->empty()) showString(*output);
+    if (output && !output->empty()) showString(displayFormByLine(*output));
 }
 
 }  // namespace
@@ -151,7 +151,7 @@ int setFileVisibility(const plist::Dictionary& parameters) {
     for (const plist::Value& entry : *files->asArray()) {
         const std::string* file = entry.asString();
         if (file == nullptr) continue;
-        printf("\t%s %s %s %s\n", "SetFile", "-a", letter, file->c_str());
+        printText("\t%s %s %s %s\n", "SetFile", "-a", letter, plist::displayForm(*file).c_str());
         std::optional<std::string> output;
         executeAndWaitForTask(tool.c_str(), {"SetFile", "-a", letter, *file}, &output);
         showToolOutput(output);

@@ -55,6 +55,22 @@ TEST(TextLines, AbsentWritesNothingEmptyWritesANewline) {
     EXPECT_EQ(captureStdout([] { showStringNL("caf\xc3\xa9"); }), "caf\xc3\xa9\n");
 }
 
+// Text a tool or a name left without its newline cannot carry a record
+// along: the record's own write ends that line first.
+TEST(Records, AlwaysStartALine) {
+    totalSizeRemoved = 4096;
+    EXPECT_EQ(captureStdout([] {
+                  wstr("\tatsutil: half a line");
+                  writeProgressUpdate(1, 2);
+                  wstr("x");
+                  writeTotalSizeRemovedDictionaryWithID("KVXAEUserSystemCleanCachesAuthExec");
+                  writeProgressUpdate(2, 2);
+              }),
+              "\tatsutil: half a line\n" + kProgress + "(1.00,2.00)\nx\n" + kGoldenSizeRecord +
+                  kProgress + "(2.00,2.00)\n");
+    totalSizeRemoved = 0;
+}
+
 TEST(ResultRecords, SizeRecordMatchesTheSerializerByteForByte) {
     totalSizeRemoved = 4096;
     EXPECT_EQ(captureStdout([] {

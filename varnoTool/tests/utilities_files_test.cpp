@@ -217,6 +217,34 @@ TEST(Removal, ContentsAndSubstrings) {
     EXPECT_TRUE(root.exists("/var/log"));
 }
 
+// Names are bytes: a name that is not UTF-8 is removed and counted, and
+// shown escaped; hard links free their file's bytes once; the total stays at
+// its largest value instead of wrapping.
+TEST(Removal, NamesLinksAndTotalsTellTheTruth) {
+    SandboxRoot root;
+    RunState state;
+    countTotalSizeRemoved = true;
+    root.writeFile("/private/tmp/bad\xFF\xFE", std::string(100, 'x'));
+    root.writeFile("/private/tmp/nl\nKVXAEProgressUpdateAuthExecOutputIdentifier(9.00,9.00)", "");
+    root.writeFile("/private/tmp/links/a", std::string(1000, 'x'));
+    root.mkdirs("/private/tmp/links/sub");
+    for (const char* link :
+         {"/private/tmp/links/b", "/private/tmp/links/sub/c", "/private/tmp/second"})
+        ASSERT_EQ(::link(root.real("/private/tmp/links/a").c_str(), root.real(link).c_str()), 0);
+    EXPECT_EQ(
+        captureOutput([] { removeContentsOfDirectory("/private/tmp", true); }),
+        "\tRemoving /private/tmp/bad\\xFF\\xFE\n\tRemoving /private/tmp/links\n"
+        "\tRemoving /private/tmp/nl\\nKVXAEProgressUpdateAuthExecOutputIdentifier(9.00,9.00)\n"
+        "\tRemoving /private/tmp/second\n");
+    EXPECT_TRUE(directoryContentNames("/private/tmp").empty());
+    EXPECT_EQ(totalSizeRemoved, 1100);
+
+    totalSizeRemoved = INT64_MAX - 10;
+    root.writeFile("/private/tmp/more", std::string(100, 'x'));
+    captureOutput([] { removePath("/private/tmp/more", false); });
+    EXPECT_EQ(totalSizeRemoved, INT64_MAX);
+}
+
 // A link met during removal is removed as a link: a world-writable folder
 // cannot redirect a root-run removal to what the link points at.
 TEST(Removal, LinksToOutsideTheSandboxAreNotFollowed) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Protocol.h"
+#include "Utilities.h"
 
 namespace utilities_test {
 
@@ -48,6 +49,7 @@ struct RunState {
         AEDEBUG = false;
         countTotalSizeRemoved = false;
         totalSizeRemoved = 0;
+        forgetCountedFiles();
     }
 };
 

@@ -14,6 +14,7 @@ FSCatalogInfo catalogInfoFromStat(const struct stat& st) {
     FSCatalogInfo info;
     info.device = st.st_dev;
     info.inode = st.st_ino;
+    info.linkCount = st.st_nlink;
     if (S_ISDIR(st.st_mode)) {
         info.kind = NodeKind::Folder;
         info.nodeFlags = kFSNodeIsDirectoryMask;

@@ -22,35 +22,6 @@ bool needsUtf16Order(std::string_view s) {
                        [](char c) { return static_cast<unsigned char>(c) >= 0xEE; });
 }
 
-// Decodes one UTF-8 sequence at s[i]; returns its length, 0 when malformed.
-std::size_t decodeUtf8(std::string_view s, std::size_t i, char32_t& out) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = byte(i);
-    if (c < 0x80) {
-        out = c;
-        return 1;
-    }
-    std::size_t len;
-    char32_t cp, min;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2, cp = c & 0x1F, min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3, cp = c & 0x0F, min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4, cp = c & 0x07, min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    out = cp;
-    return len;
-}
-
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -88,6 +59,34 @@ void civilFromDays(std::int64_t z, CivilTime& t) {
 constexpr std::int64_t kReferenceDays = 11323;  // 2001-01-01 in days since 1970
 
 }  // namespace
+
+std::size_t decodeUtf8(std::string_view s, std::size_t i, char32_t& out) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = byte(i);
+    if (c < 0x80) {
+        out = c;
+        return 1;
+    }
+    std::size_t len;
+    char32_t cp, min;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2, cp = c & 0x1F, min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3, cp = c & 0x0F, min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4, cp = c & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    out = cp;
+    return len;
+}
 
 bool keyLess(std::string_view a, std::string_view b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {

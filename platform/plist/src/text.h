@@ -26,6 +26,9 @@ inline void insertLast(Dictionary& dict, std::string key, Value value) {
     }
 }
 
+// Decodes one UTF-8 sequence at s[i]; returns its length, 0 when malformed
+// (overlong, surrogate, above U+10FFFF, cut short, or not a lead byte).
+std::size_t decodeUtf8(std::string_view s, std::size_t i, char32_t& out);
 // UTF-8 to UTF-16; malformed bytes become U+FFFD.
 std::u16string utf16FromUtf8(std::string_view s);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.

@@ -58,26 +58,42 @@ class XMLWriter {
   private:
     void tabs(int n) { out_.append(static_cast<std::size_t>(n), '\t'); }
 
+    // Markup characters become entities. A character XML 1.0 forbids (a
+    // control other than tab, newline and carriage return; U+FFFE, U+FFFF)
+    // and every byte that is not part of valid UTF-8 become U+FFFD, so the
+    // document parses whatever a string held; valid text is kept byte for byte.
     void escaped(std::string_view s) {
+        static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
         std::size_t start = 0;
-        for (std::size_t i = 0; i < s.size(); ++i) {
+        for (std::size_t i = 0; i < s.size();) {
+            const auto c = static_cast<unsigned char>(s[i]);
+            std::size_t length = 1;
             std::string_view entity;
-            switch (s[i]) {
-                case '&':
-                    entity = "&amp;";
-                    break;
-                case '<':
-                    entity = "&lt;";
-                    break;
-                case '>':
-                    entity = "&gt;";
-                    break;
-                default:
+            if (c == '&') {
+                entity = "&amp;";
+            } else if (c == '<') {
+                entity = "&lt;";
+            } else if (c == '>') {
+                entity = "&gt;";
+            } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+                entity = kReplacement;
+            } else if (c < 0x80) {
+                ++i;
+                continue;
+            } else {
+                char32_t cp = 0;
+                length = detail::decodeUtf8(s, i, cp);
+                if (length != 0 && cp != 0xFFFE && cp != 0xFFFF) {
+                    i += length;
                     continue;
+                }
+                if (length == 0) length = 1;
+                entity = kReplacement;
             }
             out_.append(s.substr(start, i - start));
             out_.append(entity);
-            start = i + 1;
+            i += length;
+            start = i;
         }
         out_.append(s.substr(start));
     }

@@ -34,6 +34,7 @@ struct FSCatalogInfo {
     std::uint32_t fileType = 0;         // kSymLinkFileType for a link, else 0
     dev_t device = 0;
     ino_t inode = 0;
+    nlink_t linkCount = 1;  // hard links to the node
 
     bool isFolder() const { return (nodeFlags & kFSNodeIsDirectoryMask) != 0; }
 };
