@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -163,6 +164,23 @@ bool boolFromConfigAndKey(const plist::Dictionary* config, const char* key) {
     // Only a real boolean turns an option on; a string "YES" or a number is
     // not taken as consent to a destructive step.
     return value != nullptr && value->asBoolean().value_or(false);
+}
+
+std::optional<std::int64_t> numberFromConfigAndKey(const plist::Dictionary* config, const char* key,
+                                                   std::int64_t minimum, std::int64_t maximum) {
+    if (config == nullptr || key == nullptr) return std::nullopt;
+    const plist::Value* value = requestValue(*config, key);
+    if (value == nullptr) return std::nullopt;
+    std::optional<std::int64_t> number = value->asInteger();
+    if (!number && value->isReal()) {
+        // A caller that stores numbers as reals still means a whole number;
+        // a fraction or a value no integer holds is not read as anything.
+        const double real = *value->asReal();
+        if (std::isfinite(real) && real == std::trunc(real) && real >= -0x1p63 && real < 0x1p63)
+            number = static_cast<std::int64_t>(real);
+    }
+    if (!number || *number < minimum || *number > maximum) return std::nullopt;
+    return number;
 }
 
 bool stringsEqual(std::string_view a, std::string_view b) {

@@ -3,6 +3,7 @@
 // standard output, and the run-wide state the request sets.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,13 @@ bool boolFromConfigAndKey(const plist::Dictionary* config, const char* key);
 // The value the request holds under `key`, or nullptr. Operations read their
 // parameters through here alone, so that a test can see every key each reads.
 const plist::Value* requestValue(const plist::Dictionary& parameters, std::string_view key);
+// A number key of the request, stored as an integer or as a real: a whole
+// real is that integer. nullopt when the key is absent, holds no number, holds
+// a real with a fraction, or lies outside [minimum, maximum]; callers that
+// have a value for an absent key look for the key first.
+std::optional<std::int64_t> numberFromConfigAndKey(const plist::Dictionary* config, const char* key,
+                                                   std::int64_t minimum = INT32_MIN,
+                                                   std::int64_t maximum = INT32_MAX);
 bool stringsEqual(std::string_view a, std::string_view b);
 
 // Request and record keys (the contract's strings are literals, so each

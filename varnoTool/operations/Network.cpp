@@ -52,18 +52,12 @@ Parameters systemDefaults(std::int32_t systemVersion) {
     return {65536, 65536, systemVersion > 0x105F ? 4194304 : 8388608, 3, 1};
 }
 
-// A number from the request as a signed 64-bit integer (a real is cut to its
-// whole part); `fallback` when the key is absent; nullopt for anything that
-// is no number.
+// A number from the request as a signed 64-bit integer; `fallback` when the
+// key is absent; nullopt for anything that is no whole number.
 std::optional<std::int64_t> numberFor(const plist::Dictionary& parameters, const char* key,
                                       std::int64_t fallback) {
-    const plist::Value* value = requestValue(parameters, key);
-    if (value == nullptr) return fallback;
-    if (std::optional<std::int64_t> integer = value->asInteger()) return integer;
-    if (!value->isReal()) return std::nullopt;
-    double real = *value->asReal();
-    if (!std::isfinite(real) || real < -9.2e18 || real > 9.2e18) return std::nullopt;
-    return static_cast<std::int64_t>(real);
+    if (requestValue(parameters, key) == nullptr) return fallback;
+    return numberFromConfigAndKey(&parameters, key, INT64_MIN, INT64_MAX);
 }
 
 bool booleanFor(const plist::Dictionary& parameters, const char* key, bool fallback) {

@@ -40,13 +40,7 @@ const plist::Value* valueOf(const plist::Dictionary& parameters, const char* key
     return requestValue(parameters, key);
 }
 
-// A signed 32-bit number of the request; nullopt when absent or out of range.
-std::optional<std::int32_t> int32Of(const plist::Dictionary& parameters, const char* key) {
-    const plist::Value* value = valueOf(parameters, key);
-    std::optional<std::int64_t> number = value ? value->asInteger() : std::nullopt;
-    if (!number || *number < INT32_MIN || *number > INT32_MAX) return std::nullopt;
-    return static_cast<std::int32_t>(*number);
-}
+}  // namespace
 
 // The removefile option of a deletion method; not in numeric order.
 vfs::removefile_flags_t deletionOption(std::int32_t method) {
@@ -61,6 +55,8 @@ vfs::removefile_flags_t deletionOption(std::int32_t method) {
             return 0;
     }
 }
+
+namespace {
 
 // A real folder, not a link to one: a root-run empty must not be led by a
 // link in a volume's trash to a folder elsewhere.
@@ -119,8 +115,16 @@ void showToolOutput(const std::optional<std::string>& output) {
 }  // namespace
 
 int forceSecureEmptyTrash(const plist::Dictionary& parameters) {
-    const vfs::removefile_flags_t option =
-        deletionOption(int32Of(parameters, kDeletionMethodKey).value_or(0));
+    std::optional<std::int64_t> method = 0;
+    if (requestValue(parameters, kDeletionMethodKey) != nullptr)
+        method = numberFromConfigAndKey(&parameters, kDeletionMethodKey);
+    if (!method) {
+        // Emptying plainly when an overwrite may have been asked for would
+        // leave the data readable; nothing is deleted instead.
+        wstrnl("\t*** Error: invalid deletion method.");
+        return -1;
+    }
+    const vfs::removefile_flags_t option = deletionOption(static_cast<std::int32_t>(*method));
     std::vector<std::string> folders = {*expandTildeInPath(std::string("~/.Trash"), std::nullopt)};
     const plist::Value* mountPoints = valueOf(parameters, kMountPointKey);
     if (mountPoints != nullptr && mountPoints->isArray()) {
@@ -172,7 +176,7 @@ int setPowerManagementProfile(const plist::Dictionary& parameters) {
     };
     static const Source kSources[] = {
         {"AC Power", "-c"}, {"Battery Power", "-b"}, {"UPS Power", "-u"}};
-    std::optional<std::int32_t> index = int32Of(parameters, kSourceKey);
+    std::optional<std::int64_t> index = numberFromConfigAndKey(&parameters, kSourceKey);
     if (!index || *index < 0 || *index > 2) {
         wstrnl("\t*** Error: invalid power source.");
         return -1;

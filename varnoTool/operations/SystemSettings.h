@@ -3,11 +3,18 @@
 // asked), showing and hiding files, the login window's preferences, a custom
 // power-management profile, and the kernel's boot arguments.
 
+#include <cstdint>
+
+#include "fs/remove.h"
 #include "plist/plist.h"
 
 // "KVXAEForceSecureEmptyTrashAuthExec": empties "~/.Trash" and the user's
-// folder in each volume's ".Trashes". Returns 0.
+// folder in each volume's ".Trashes". Returns 0, or -1 when the deletion
+// method is no whole 32-bit number (nothing is deleted then).
 int forceSecureEmptyTrash(const plist::Dictionary& parameters);
+
+// The removefile option of a trash deletion method (0 for plain deletion).
+vfs::removefile_flags_t deletionOption(std::int32_t method);
 
 // "KVXAESetFileVisibilityAuthExec": runs the bundle's SetFile on each file.
 // Returns 0, or 22, 12 or 13 when the executor's own path cannot be had.

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -221,6 +224,136 @@ TEST_F(CleanCachesLogs, PlantedLinksAreRemovedWithoutTouchingTheirTargets) {
 
 // Debug mode announces and counts every item, runs the font server
 // commands, and changes nothing; a real run then removes what was counted.
+// Both tables as the operations document them. With a file planted at every
+// path and in every folder of every row, each key run alone deletes its own
+// row's files, announces them in order, and counts exactly their bytes.
+enum class Deletion { Path, Contents, Substring };
+struct Action {
+    Deletion deletion;
+    const char* path;
+    const char* substring = nullptr;
+};
+struct TableRow {
+    const char* key;
+    std::vector<Action> actions;
+};
+constexpr Deletion P = Deletion::Path, C = Deletion::Contents, S = Deletion::Substring;
+
+const std::vector<TableRow> kCacheTable = {
+    {"UserFonts",
+     {{C, "/Library/Caches/com.apple.ATS/"},
+      {S, "/Library/Caches/", "com.apple.psnormalizer.fontcache.le"},
+      {S, "/Library/Caches/", "fontcache"}}},
+    {"UserAudio", {{P, "/Library/Caches/com.apple.Components2.LocalCache.AudioComponents"}}},
+    {"UserQuickTime",
+     {{P, "/Library/Caches/com.apple.QuickTime.StreamingBandwidth"},
+      {P, "/Library/Caches/com.apple.Components2.LocalCache.QuickTimeComponents"}}},
+    {"UserSpotlight", {{P, "/Library/Caches/com.apple.Spotlight"}}},
+    {"UserColorSync", {{S, "/Library/Caches/", "com.apple.colorsync.profiles"}}},
+    {"UserDockIcons", {{S, "/Library/Caches/", "com.apple.dock.iconcache"}}},
+    {"SystemBoot",
+     {{P, "/System/Library/Caches/com.apple.bootefisignature"},
+      {C, "/System/Library/Caches/com.apple.bootstamps/"},
+      {S, "/System/Library/Caches/", "com.apple.IntlDataCache"}}},
+    {"SystemKernel",
+     {{P, "/System/Library/Extension.kextcache"},
+      {P, "/System/Library/Caches/com.apple.kernelcaches"},
+      {C, "/System/Library/Caches/com.apple.kext.caches/"}}},
+    {"SystemFonts",
+     {{P, "/System/Library/Caches/com.apple.ATS.System.fcache"},
+      {P, "/System/Library/Caches/com.apple.ATSServer.FODB_System"},
+      {P, "/System/Library/Caches/fontTablesAnnex"}}},
+    {"SystemQuickTime",
+     {{P, "/System/Library/Caches/com.apple.Components2.SystemCache.QuickTimeComponents"}}},
+    {"SystemCUPS", {{C, "/var/spool/cups/"}, {C, "/var/spool/cups/tmp/"}}},
+    {"SystemLookupDaemon", {{C, "/etc/lookupd/"}}},
+    {"SystemTemporaryItems", {{C, "/private/tmp/"}}},
+};
+
+const std::vector<TableRow> kLogTable = {
+    {"UserConsole", {{C, "/Library/Logs/Console/"}}},
+    {"UserCrashReporter", {{C, "/Library/Logs/CrashReporter/"}}},
+    {"UserHangReporter", {{C, "/Library/Logs/HangReporter/"}}},
+    {"UserDiagnosticReports", {{C, "/Library/Logs/DiagnosticReports/"}}},
+    {"UserDirectoryService", {{C, "/Library/Logs/DirectoryService/"}}},
+    {"UserSoftwareUpdate", {{P, "/Library/Logs/Software Update.log"}}},
+    {"UserFileSharing", {{C, "/Library/Logs/AppleFileService/"}}},
+    {"UserPanic", {{P, "/Library/Logs/panic.log"}}},
+    {"SystemAppleSystem", {{P, "/private/var/log/asl.log"}}},
+    {"SystemCrashReporter", {{P, "/private/var/log/crashreporter.log"}}},
+    {"SystemLPRIPPrinting", {{P, "/private/var/log/lpr.log"}}},
+    {"SystemMail", {{P, "/private/var/log/mail.log"}}},
+    {"SystemSystem", {{S, "/private/var/log/", "system.log"}}},
+    {"SystemCUPS", {{C, "/private/var/log/cups/"}}},
+    {"SystemDirectoryService", {{P, "/Library/Logs/DirectoryService/"}}},
+    {"SystemSecurity",
+     {{P, "/private/var/log/ipfw.log"}, {S, "/private/var/log/", "secure.log"}}},
+    {"SystemFTP", {{P, "/private/var/log/ftp.log"}}},
+    {"SystemFSCKHFS", {{P, "/private/var/log/fsck_hfs.log"}}},
+    {"SystemDiagnosticMessages", {{C, "/private/var/log/DiagnosticMessages/"}}},
+    {"SystemLookupDaemon", {{P, "/private/var/log/lookupd.log"}}},
+    {"SystemWebSharing", {{C, "/private/var/log/httpd/"}, {C, "/private/var/log/apache2/"}}},
+    {"SystemCronScripts",
+     {{P, "/private/var/log/daily.log"},
+      {P, "/private/var/log/Weekly.log"},
+      {P, "/private/var/log/monthly.log"}}},
+    {"SystemWindowServer", {{P, "/private/var/log/windowserver.log"}}},
+    {"SystemSombaServer", {{C, "/private/var/log/somba/"}}},
+    {"SystemKernel", {{S, "/private/var/log/", "kernel.log"}}},
+    {"SystemInstall", {{P, "/private/var/log/install.log"}}},
+};
+
+// The file an action's test plants, and the line that announces it.
+std::pair<std::string, std::string> plantedBy(const Action& a) {
+    const std::string path = a.path;
+    switch (a.deletion) {
+        case Deletion::Path:
+            // A folder path: a file inside it; the folder is what goes.
+            return {path.back() == '/' ? path + "planted" : path, path};
+        case Deletion::Contents:
+            return {path + "planted", path + "planted"};
+        case Deletion::Substring:
+            return {path + "a" + a.substring + "z", path + "a" + a.substring + "z"};
+    }
+    return {};
+}
+
+TEST_F(CleanCachesLogs, EveryKeyAloneDeletesExactlyItsRowOfTheTable) {
+    for (const auto& [identifier, table] :
+         {std::pair{kCaches, &kCacheTable}, std::pair{kLogs, &kLogTable}}) {
+        std::map<std::string, std::int64_t> sizes;  // every planted file, its own size
+        for (const TableRow& row : *table)
+            for (const Action& a : row.actions) sizes.emplace(plantedBy(a).first, sizes.size() + 1);
+        for (const TableRow& row : *table) {
+            SCOPED_TRACE(std::string(identifier) + " " + row.key);
+            for (const auto& [path, size] : sizes) root.writeFile(path, std::string(size, 'x'));
+            std::string announced;
+            std::set<std::string> own;
+            for (const Action& a : row.actions) {
+                auto [file, line] = plantedBy(a);
+                own.insert(file);
+                announced += removing(line);
+            }
+            // Emptying the print queue takes its tmp folder whole.
+            if (row.key == std::string("SystemCUPS") && identifier == std::string(kCaches))
+                announced = removing("/var/spool/cups/planted") + removing("/var/spool/cups/tmp");
+            std::int64_t total = 0;
+            for (const std::string& file : own) total += sizes[file];
+
+            RunResult r = run(identifier, {row.key});
+
+            std::string lines;
+            std::istringstream out(r.out);
+            for (std::string line; std::getline(out, line);)
+                if (line.rfind("\tRemoving ", 0) == 0) lines += line + "\n";
+            EXPECT_EQ(lines, announced);
+            EXPECT_EQ(cleaning_test::reportedTotal(r.out), total);
+            for (const auto& [path, size] : sizes)
+                EXPECT_EQ(root.exists(path), own.count(path) == 0) << path;
+        }
+    }
+}
+
 TEST(CleanCachesLogsDebug, AnnouncesCountsAndDeletesNothing) {
     SandboxRoot root;
     cleaning_test::buildSystem(root, {"--user", "ann", "--fill", "1M"});

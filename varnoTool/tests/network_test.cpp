@@ -216,12 +216,14 @@ TEST_F(Network, ValuesBelowTheirLimitsChangeNothing) {
                              valueLines(16000, 16000, 4194304, 3, 1));
         }
     }
-    // A value that is no number at all is refused the same way.
-    plist::Dictionary d = dictionaryFor(Request{});
-    d["MaxSocketBuffer"] = plist::Value("lots");
-    root.writeFile(host::kKernelVariablesFile, kPresetVariables);
-    EXPECT_EQ(run(d).exitStatus, 4);
-    EXPECT_EQ(variables(), kPresetVariables);
+    // A value that is no whole number is refused the same way.
+    for (const plist::Value& bad : {plist::Value("lots"), plist::Value::real(4194304.5)}) {
+        plist::Dictionary d = dictionaryFor(Request{});
+        d["MaxSocketBuffer"] = bad;
+        root.writeFile(host::kKernelVariablesFile, kPresetVariables);
+        EXPECT_EQ(run(d).exitStatus, 4);
+        EXPECT_EQ(variables(), kPresetVariables);
+    }
 }
 
 TEST_F(Network, MissingFileWithDefaultsBecomesAnEmptyFile) {

@@ -1,8 +1,6 @@
 // Swap volume relocation: the executor program on sandbox roots, and the
 // operation called in this process where a failure has to be injected.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +15,7 @@
 #include "Dispatch.h"
 #include "Utilities.h"
 #include "executor_harness.h"
+#include "host/faults.h"
 #include "host/testing.h"
 #include "operations/Swap.h"
 #include "sandbox/sandbox.h"
@@ -329,21 +328,26 @@ TEST_F(SwapVolumeHere, AFolderForDisabledDaemonsThatCannotBeMadeIsReportedThenTh
 }
 
 // Runs the operation in a child in which one folder of the sandbox is
-// mounted read-only. Returns false when this machine does not allow that.
+// mounted read-only. Returns false when that could not be set up.
 bool runWithReadOnlyFolder(const SandboxRoot& root, const std::string& machineFolder,
                            const plist::Dictionary& request, Outcome* outcome) {
+    const std::string tool = pathForResourceNamed("kvx_dynamic_pager_start");
     int fds[2];
     if (pipe(fds) != 0) return false;
     pid_t pid = fork();
     if (pid < 0) return false;
     if (pid == 0) {
         close(fds[0]);
-        std::string real = root.real(machineFolder);
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount(real.c_str(), real.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-            mount(nullptr, real.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+        std::string why;
+        if (!host::testing::mountReadOnly(root.real(machineFolder), &why)) {
+            fprintf(stderr, "%s\n", why.c_str());
             _exit(77);
+        }
+        // Where "/" is a mount of a chroot's folder, the test program's own
+        // path reads from the machine's root once in a namespace of its own:
+        // the tool must lie beside that path too.
+        const std::string here = pathForResourceNamed("kvx_dynamic_pager_start");
+        if (here != tool && root.exists(tool)) root.writeFile(here, *root.readFile(tool), 0755);
         Outcome o = runHere(request);
         bool ok = write(fds[1], &o.status, sizeof o.status) == sizeof o.status &&
                   write(fds[1], o.out.data(), o.out.size()) == static_cast<ssize_t>(o.out.size());
@@ -366,10 +370,11 @@ bool runWithReadOnlyFolder(const SandboxRoot& root, const std::string& machineFo
 }
 
 TEST_F(SwapVolumeHere, AReadOnlySbinStopsWith16) {
+    if (const std::string& why = host::testing::mountNamespaceRefusal(); !why.empty())
+        GTEST_SKIP() << why;
     provideTool();
     Outcome o;
-    if (!runWithReadOnlyFolder(root, "/sbin", swapRequest("/Volumes/Data"), &o))
-        GTEST_SKIP() << "no private read-only mounts here";
+    ASSERT_TRUE(runWithReadOnlyFolder(root, "/sbin", swapRequest("/Volumes/Data"), &o));
     EXPECT_EQ(o.status, 16);
     EXPECT_EQ(o.out,
               "\tInstalling /sbin/kvx_dynamic_pager_start...\n"
@@ -378,11 +383,12 @@ TEST_F(SwapVolumeHere, AReadOnlySbinStopsWith16) {
 }
 
 TEST_F(SwapVolumeHere, ARevertThatCannotPutAPagerDaemonBackStopsWith15) {
+    if (const std::string& why = host::testing::mountNamespaceRefusal(); !why.empty())
+        GTEST_SKIP() << why;
     provideTool();
     ASSERT_EQ(runHere(swapRequest("/Volumes/Data")).status, 0);
     Outcome o;
-    if (!runWithReadOnlyFolder(root, "/System/Library/LaunchDaemons", swapRequest("/"), &o))
-        GTEST_SKIP() << "no private read-only mounts here";
+    ASSERT_TRUE(runWithReadOnlyFolder(root, "/System/Library/LaunchDaemons", swapRequest("/"), &o));
     EXPECT_EQ(o.status, 15);
     EXPECT_EQ(o.out, kReEnabling +
                          "\t***Error -44 in FSPathMoveObjectSync() re-enabling default launch "

@@ -100,10 +100,14 @@ TEST_F(SystemSettings, LoginWindowPreferencesAreReplacedWhole) {
 TEST_F(SystemSettings, AProfileReplacesOnlyItsSourcesEntryAndIsAppliedWithPmset) {
     build();
     struct Case {
-        int source;
+        plist::Value source;
         const char* name;
         const char* flag;
-    } cases[] = {{0, "AC Power", "-c"}, {1, "Battery Power", "-b"}, {2, "UPS Power", "-u"}};
+    } cases[] = {{plist::Value::integer(0), "AC Power", "-c"},
+                 {plist::Value::integer(1), "Battery Power", "-b"},
+                 {plist::Value::integer(2), "UPS Power", "-u"},
+                 // A caller that stores numbers as reals.
+                 {plist::Value::real(1.0), "Battery Power", "-b"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         clearJournal();
@@ -115,7 +119,7 @@ TEST_F(SystemSettings, AProfileReplacesOnlyItsSourcesEntryAndIsAppliedWithPmset)
         root.writeFile(kPowerPath, plist::writeXML(plist::Value(settings)));
 
         plist::Dictionary r = request(kPower);
-        r[kSourceKey] = plist::Value::integer(c.source);
+        r[kSourceKey] = c.source;
         r[kProfileKey] = plist::Value(timers(30));
         RunResult result = run(r);
         EXPECT_EQ(result.exitStatus, 0) << result.err;
@@ -156,6 +160,10 @@ TEST_F(SystemSettings, AnInvalidSourceOrProfileChangesNothing) {
         {"source 3", plist::Value::integer(3), plist::Value(timers(2)),
          "\t*** Error: invalid power source.\n"},
         {"no source", std::nullopt, plist::Value(timers(2)),
+         "\t*** Error: invalid power source.\n"},
+        {"source 0.5", plist::Value::real(0.5), plist::Value(timers(2)),
+         "\t*** Error: invalid power source.\n"},
+        {"source 2^32", plist::Value::integer(4294967296), plist::Value(timers(2)),
          "\t*** Error: invalid power source.\n"},
         {"no profile", plist::Value::integer(0), std::nullopt,
          "\t*** Error: invalid power management profile.\n"},

@@ -149,6 +149,49 @@ TEST_F(Trash, ASecureEmptyReallyOverwritesTheUsersData) {
     }
 }
 
+// Methods stored as reals, as some callers write numbers: a whole real is its
+// method; anything that is no whole 32-bit number deletes nothing.
+TEST_F(Trash, AMethodStoredAsARealIsThatMethodAndABadOneDeletesNothing) {
+    struct Case {
+        const char* name;
+        plist::Value method;
+        bool refused;
+        bool destroyed;
+    } cases[] = {
+        {"1.0", plist::Value::real(1.0), false, true},
+        {"0.0", plist::Value::real(0), false, false},
+        {"1.5", plist::Value::real(1.5), true, false},
+        {"2^32 + 1", plist::Value::integer(4294967297), true, false},
+        {"text", plist::Value("1"), true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string real = root.writeFile("/var/root/.Trash/secret", std::string(50000, 'S'));
+        root.mkdirs("/Users/Shared/kept");
+        ASSERT_EQ(link(real.c_str(), root.real("/Users/Shared/kept/secret").c_str()), 0);
+        plist::Dictionary r = emptyTrash({});
+        r["ForceSecureEmptyTrashDeletionMethod"] = c.method;
+
+        RunResult result = runExecutor(frame(rootAuthorizationForm(), r));
+
+        EXPECT_EQ(result.exitStatus, c.refused ? 255 : 0);
+        EXPECT_EQ(result.out, c.refused ? "\t*** Error: invalid deletion method.\n"
+                                        : removing("/var/root/.Trash"));
+        EXPECT_EQ(root.exists("/var/root/.Trash/secret"), c.refused);
+        EXPECT_EQ(holdsOriginal(root.readFile("/Users/Shared/kept/secret"), 'S'), !c.destroyed);
+        ASSERT_EQ(unlink(root.real("/Users/Shared/kept/secret").c_str()), 0);
+        unlink(real.c_str());
+    }
+}
+
+// Each method has its own overwrite; the option values are not in the
+// methods' order, and a secure empty cannot tell them apart by its result.
+TEST(TrashDeletionOption, EachMethodHasItsOwnOption) {
+    const std::pair<std::int32_t, vfs::removefile_flags_t> cases[] = {
+        {0, 0}, {1, 16}, {2, 4}, {3, 8}, {4, 0}, {-1, 0}};
+    for (const auto& [method, option] : cases) EXPECT_EQ(deletionOption(method), option) << method;
+}
+
 // Run for a user: their home trash and their folder in each ".Trashes". A
 // hard link to a file of the superuser's, planted in the user's trash, is
 // only unlinked by a secure empty; the user's own linked file is destroyed.

@@ -11,6 +11,20 @@
 
 namespace host::testing {
 
+// Moves the calling process into a mount namespace of its own in which
+// whatever is mounted on or below `folder` stays. Where "/" is no mount point
+// (a plain chroot) it cannot be made private; the folder then becomes a
+// private mount of its own. False, with the reason in *why, when refused.
+bool enterPrivateMountNamespace(const std::string& folder, std::string* why);
+
+// Why this machine gives a test no such namespace; "" when it does. Tests
+// that need one skip with this reason.
+const std::string& mountNamespaceRefusal();
+
+// In a child: makes a folder a read-only mount of its own, in a private mount
+// namespace. False, with the reason in *why, when that cannot be done.
+bool mountReadOnly(const std::string& folder, std::string* why);
+
 // Runs fn in a child whose mount table is private: there `folder` is a small
 // tmpfs holding a copy of what the folder held, filled until only `freeBytes`
 // are left. Returns fn's result, or 128 + the signal that ended the child, or
