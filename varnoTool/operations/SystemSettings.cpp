@@ -1,5 +1,6 @@
 #include "operations/SystemSettings.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "Protocol.h"
 #include "Utilities.h"
+#include "fs/open.h"
 #include "fs/overwrite.h"
 #include "fs/ref.h"
 #include "host/root.h"
@@ -65,22 +67,44 @@ vfs::removefile_flags_t deletionOption(std::int32_t method) {
     }
 }
 
-// A real folder, not a link to one: a root-run empty must not be led by a
-// link in a volume's trash to a folder elsewhere.
-bool isFolderNotLink(const std::string& path) {
+// A trash folder opened once, so that what was checked is what is emptied:
+// no link on the way, a real folder, its user's or root's.
+int openTrashFolder(int fromFd, const char* name, uid_t user) {
+    int fd = openat(fromFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    return vfs::lstatMachinePath(path, &st) == 0 && S_ISDIR(st.st_mode);
+    if (fd >= 0 && (fstat(fd, &st) != 0 || (st.st_uid != user && st.st_uid != 0))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-void removeTrash(const std::string& folder, vfs::removefile_flags_t option) {
+int openTrashFolder(const std::string& path, uid_t user) {
+    std::string leaf;
+    int parent = vfs::openParentFolderNoLinks(path, &leaf);
+    if (parent < 0) return -1;
+    int fd = openTrashFolder(parent, leaf.c_str(), user);
+    close(parent);
+    return fd;
+}
+
+struct Trash {
+    std::string path;
+    int fd;  // -1: looked up when it is emptied
+};
+
+void removeTrash(const Trash& trash, vfs::removefile_flags_t option) {
     printf(AEDEBUG ? "\tDEBUG: Removing contents of %s\n" : "\tRemoving contents of %s\n",
-           folder.c_str());
+           trash.path.c_str());
     Delay(kRemovalTicks);
     if (AEDEBUG) return;
+    int fd = trash.fd >= 0 ? trash.fd : openTrashFolder(trash.path, getuid());
+    if (fd < 0) return;
     // The trash's own user may have the data behind every name of a file of
     // theirs destroyed; nobody else's.
-    vfs::removefileForOwner(
-        folder, vfs::REMOVEFILE_RECURSIVE | vfs::REMOVEFILE_KEEP_PARENT | option, getuid());
+    vfs::removeFolderContentsForOwner(
+        fd, vfs::REMOVEFILE_RECURSIVE | vfs::REMOVEFILE_KEEP_PARENT | option, getuid());
+    if (fd != trash.fd) close(fd);
 }
 
 // The executor's own executable as a machine path; 0, or the status to end
@@ -124,7 +148,7 @@ void showToolOutput(const std::optional<std::string>& output) {
 int forceSecureEmptyTrash(const plist::Dictionary& parameters) {
     const vfs::removefile_flags_t option =
         deletionOption(int32Of(parameters, kDeletionMethodKey).value_or(0));
-    std::vector<std::string> folders = {*expandTildeInPath(std::string("~/.Trash"), std::nullopt)};
+    std::vector<Trash> folders = {{*expandTildeInPath(std::string("~/.Trash"), std::nullopt), -1}};
     const plist::Value* mountPoints = valueOf(parameters, kMountPointKey);
     if (mountPoints != nullptr && mountPoints->isArray()) {
         const std::string user = std::to_string(getuid());
@@ -133,10 +157,16 @@ int forceSecureEmptyTrash(const plist::Dictionary& parameters) {
             if (mountPoint == nullptr) continue;
             const std::string trashes = appendPathComponent(*mountPoint, ".Trashes", true);
             const std::string own = appendPathComponent(trashes, user, true);
-            if (isFolderNotLink(trashes) && isFolderNotLink(own)) folders.push_back(own);
+            int trashesFd = vfs::openMachinePathNoLinks(trashes, O_RDONLY | O_DIRECTORY);
+            if (trashesFd < 0) continue;
+            int fd = openTrashFolder(trashesFd, user.c_str(), getuid());
+            close(trashesFd);
+            if (fd >= 0) folders.push_back({own, fd});
         }
     }
-    for (const std::string& folder : folders) removeTrash(folder, option);
+    for (const Trash& folder : folders) removeTrash(folder, option);
+    for (const Trash& folder : folders)
+        if (folder.fd >= 0) close(folder.fd);
     return 0;
 }
 
