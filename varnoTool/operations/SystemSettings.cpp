@@ -155,9 +155,14 @@ int forceSecureEmptyTrash(const plist::Dictionary& parameters) {
         for (const plist::Value& entry : *mountPoints->asArray()) {
             const std::string* mountPoint = entry.asString();
             if (mountPoint == nullptr) continue;
-            const std::string trashes = appendPathComponent(*mountPoint, ".Trashes", true);
-            const std::string own = appendPathComponent(trashes, user, true);
-            int trashesFd = vfs::openMachinePathNoLinks(trashes, O_RDONLY | O_DIRECTORY);
+            const std::string own =
+                appendPathComponent(appendPathComponent(*mountPoint, ".Trashes", true), user, true);
+            // The trash folders themselves are never links, whoever made them.
+            int volumeFd = vfs::openMachinePathNoLinks(*mountPoint, O_RDONLY | O_DIRECTORY);
+            if (volumeFd < 0) continue;
+            int trashesFd =
+                openat(volumeFd, ".Trashes", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            close(volumeFd);
             if (trashesFd < 0) continue;
             int fd = openTrashFolder(trashesFd, user.c_str(), getuid());
             close(trashesFd);

@@ -224,7 +224,8 @@ TEST_F(CleanBinaries, ALinkAtTheSlimmedCopysNameIsClearedBeforeLipoRuns) {
                    0755);
     std::string exe = addBundle("/Applications/Evil.app", fatMachO({"ppc", "i386"}));
     root.writeFile("/private/etc/victim", "machine's own", 0600);
-    ASSERT_EQ(symlink("/private/etc/victim", root.real(exe + ".slimmed").c_str()), 0);
+    // Relative, so that whoever follows it stays inside the sandbox.
+    ASSERT_EQ(symlink("../../../../private/etc/victim", root.real(exe + ".slimmed").c_str()), 0);
 
     RunResult r = clean({"UserApplications", "ppc"});
     ASSERT_EQ(r.exitStatus, 0) << r.err;

@@ -202,7 +202,7 @@ TEST_F(PreferenceFiles, AUsersFilesNeverReachTheMachinesPreferences) {
 
     // evil's folder made a link to the machine's: nothing is taken from there.
     host::testing::removeTree(root.real(evilPrefs));
-    ASSERT_EQ(symlink("/Library/Preferences", root.real(evilPrefs).c_str()), 0);
+    ASSERT_EQ(symlink("../../../Library/Preferences", root.real(evilPrefs).c_str()), 0);
     const std::string viaLink = evilPrefs + "/com.apple.loginwindow.plist";
     out = disable({viaLink});
     EXPECT_EQ(out, moving(viaLink, kHeldUser + "/com.apple.loginwindow.plist") + "\t***Error: " +

@@ -106,8 +106,8 @@ TEST_F(SetFile, PathsThroughLinksAreRefused) {
     root.mkdirs("/Users/evil");
     ASSERT_EQ(chown(root.real("/Users/evil").c_str(), 65534, 65534), 0);
     ASSERT_EQ(symlink(outside.path().c_str(), root.real("/Users/evil/out").c_str()), 0);
-    ASSERT_EQ(symlink("/private/etc", root.real("/Users/evil/etc").c_str()), 0);
-    ASSERT_EQ(symlink("/private/etc/inside", root.real("/Users/evil/leaf").c_str()), 0);
+    ASSERT_EQ(symlink("../../private/etc", root.real("/Users/evil/etc").c_str()), 0);
+    ASSERT_EQ(symlink("../../private/etc/inside", root.real("/Users/evil/leaf").c_str()), 0);
 
     RunResult r = setFile({"-a", "V", "/Users/evil/out/victim", "/Users/evil/etc/inside",
                            "/Users/evil/leaf"});

@@ -182,7 +182,7 @@ TEST_F(Trash, AUsersTrashAndLinksPlantedInIt) {
 // belongs to someone else, is not the user's trash: nothing there is emptied.
 TEST_F(Trash, FoldersReachedThroughLinksOrOwnedByOthersAreLeftAlone) {
     root.writeFile("/private/var/folders/zz/.Trashes/65534/victim", "x");
-    ASSERT_EQ(symlink("/private/var/folders/zz", root.real("/Volumes/Evil").c_str()), 0);
+    ASSERT_EQ(symlink("../private/var/folders/zz", root.real("/Volumes/Evil").c_str()), 0);
     root.writeFile("/Volumes/Shared/.Trashes/65534/others", "x");
     ASSERT_EQ(chown(root.real("/Volumes/Shared/.Trashes/65534").c_str(), 501, 20), 0);
     root.writeFile("/Volumes/Stick/.Trashes/65534/mine", "x");
