@@ -210,7 +210,8 @@ TEST_F(ExecutorSecurity, TheCallersEnvironmentDescriptorsAndUmaskDoNotReachTheRo
              {"VARNO_ENV_MARKER_FILE", marker},
              {"LANG", "de_DE.UTF-8"},
              {"LC_ALL", "de_DE.UTF-8"},
-             {"LC_NUMERIC", "de_DE.UTF-8"}};
+             {"LC_NUMERIC", "de_DE.UTF-8"},
+             {"KVX_AUTHORIZATION_REFERENCE", "caller-chosen"}};
     if (!kAddressSanitizer) o.env["LD_PRELOAD"] = std::getenv("VARNO_ENV_MARKER");
     RunResult hostile = host::testing::run(o);
     EXPECT_EQ(hostile.exitStatus, 0) << hostile.out << hostile.err;
@@ -224,7 +225,7 @@ TEST_F(ExecutorSecurity, TheCallersEnvironmentDescriptorsAndUmaskDoNotReachTheRo
         EXPECT_EQ(s.find("caller-secret"), std::string::npos) << s;
         EXPECT_EQ(s.find(attacker.path()), std::string::npos) << s;
         for (const char* name : {"LD_", "GCONV", "IFS=", "BASH_ENV", "ENV=", "TMPDIR", "LANG",
-                                 "LC_", "VARNO_ENV_MARKER"}) {
+                                 "LC_", "VARNO_ENV_MARKER", "KVX_"}) {
             EXPECT_EQ(s.find("\n" + std::string(name)), std::string::npos) << name << "\n" << s;
         }
         EXPECT_NE(s.find("\nPATH=/usr/bin:/bin:/usr/sbin:/sbin\n"), std::string::npos) << s;
