@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+extern char** environ;
+
 #include "Protocol.h"
 #include "Utilities.h"
 #include "host/root.h"
@@ -76,21 +78,33 @@ bool becomeUser(const Identity& id) {
     return true;
 }
 
+// The descriptor of an opened program keeps this number in the child.
+constexpr int kProgramFd = 3;
+
 [[noreturn]] void runChild(int outFd, const Identity& id, const std::string& realPath,
-                           char* const* argv, int openMax) {
+                           int programFd, char* const* argv, int openMax) {
     if (!becomeUser(id)) _exit(kTaskDropFailedStatus);
     if (outFd == STDOUT_FILENO) {
         if (fcntl(outFd, F_SETFD, 0) != 0) _exit(kTaskExecFailedStatus);
     } else if (dup2(outFd, STDOUT_FILENO) < 0) {
         _exit(kTaskExecFailedStatus);
     }
+    int firstClosed = 3;
+    if (programFd >= 0) {
+        if (dup2(programFd, kProgramFd) < 0 || fcntl(kProgramFd, F_SETFD, FD_CLOEXEC) != 0)
+            _exit(kTaskExecFailedStatus);
+        firstClosed = kProgramFd + 1;
+    }
     // Descriptors the executor opened as root are not the tool's to use.
-    if (close_range(3, ~0U, 0) != 0) {
-        for (int fd = 3; fd < openMax; ++fd) close(fd);
+    if (close_range(static_cast<unsigned>(firstClosed), ~0U, 0) != 0) {
+        for (int fd = firstClosed; fd < openMax; ++fd) close(fd);
     }
     // Tools expect the default: a closed pipe ends them.
     signal(SIGPIPE, SIG_DFL);
-    execv(realPath.c_str(), argv);
+    if (programFd >= 0)
+        fexecve(kProgramFd, argv, environ);
+    else
+        execv(realPath.c_str(), argv);
     _exit(kTaskExecFailedStatus);
 }
 
@@ -103,13 +117,13 @@ std::vector<char*> argumentVector(std::vector<std::string>& strings) {
 
 }  // namespace
 
-int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::string>& argv,
-                                    std::optional<std::string>* output, uid_t userID,
-                                    int* exitStatus) {
+namespace {
+
+int runTask(const std::string& realPath, int programFd, const std::vector<std::string>& argv,
+            std::optional<std::string>* output, uid_t userID, int* exitStatus) {
     if (output != nullptr) *output = std::nullopt;
     if (exitStatus != nullptr) *exitStatus = -1;
-    if (path == nullptr || argv.empty()) return -1;
-    const std::string realPath = host::realPath(path);
+    if (argv.empty()) return -1;
     std::vector<std::string> strings = argv;
     std::vector<char*> args = argumentVector(strings);
     const Identity id = identityFor(userID);
@@ -121,7 +135,7 @@ int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::str
     fflush(nullptr);  // nothing buffered is written twice
     pid_t pid = fork();
     if (pid < 0) exit(17);
-    if (pid == 0) runChild(fds[1], id, realPath, args.data(), openMax);
+    if (pid == 0) runChild(fds[1], id, realPath, programFd, args.data(), openMax);
 
     close(fds[1]);
     std::size_t used = 0;
@@ -144,6 +158,25 @@ int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::str
         *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (output != nullptr) *output = cfStringFromUTF8String(buffer.data());
     return 0;
+}
+
+}  // namespace
+
+int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::string>& argv,
+                                    std::optional<std::string>* output, uid_t userID,
+                                    int* exitStatus) {
+    if (path == nullptr) {
+        if (output != nullptr) *output = std::nullopt;
+        if (exitStatus != nullptr) *exitStatus = -1;
+        return -1;
+    }
+    return runTask(host::realPath(path), -1, argv, output, userID, exitStatus);
+}
+
+int executeAndWaitForTaskFromDescriptor(int fd, const std::vector<std::string>& argv,
+                                        std::optional<std::string>* output, int* exitStatus) {
+    if (fd < 0) return -1;
+    return runTask(std::string(), fd, argv, output, getuid(), exitStatus);
 }
 
 int executeAndWaitForTask(const char* path, const std::vector<std::string>& argv,

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -178,22 +180,28 @@ int forceSecureEmptyTrash(const plist::Dictionary& parameters) {
 int setFileVisibility(const plist::Dictionary& parameters) {
     std::string self;
     if (int status = pathToSelf(&self); status != 0) return status;
-    const std::string tool = appendPathComponent(
-        appendPathComponent(removeLastPathComponent(removeLastPathComponent(self, false), true),
-                            "Resources", true),
-        "SetFile", false);
+    // Our own SetFile, from our own bundle: it runs with the caller's rights,
+    // which need not be those of whoever could plant a program elsewhere.
+    const int tool = openOwnResource("SetFile");
+    if (tool < 0) {
+        printf("\t***Error: cannot use the executor's own %s: %s (%d)\n", "SetFile",
+               strerror(errno), errno);
+        return 0;
+    }
     const char* letter = boolFromConfigAndKey(&parameters, kVisibleKey) ? "v" : "V";
 
     const plist::Value* files = valueOf(parameters, kFilesKey);
-    if (files == nullptr || !files->isArray()) return 0;
-    for (const plist::Value& entry : *files->asArray()) {
-        const std::string* file = entry.asString();
-        if (file == nullptr) continue;
-        printf("\t%s %s %s %s\n", "SetFile", "-a", letter, file->c_str());
-        std::optional<std::string> output;
-        executeAndWaitForTask(tool.c_str(), {"SetFile", "-a", letter, *file}, &output);
-        showToolOutput(output);
+    if (files != nullptr && files->isArray()) {
+        for (const plist::Value& entry : *files->asArray()) {
+            const std::string* file = entry.asString();
+            if (file == nullptr) continue;
+            printf("\t%s %s %s %s\n", "SetFile", "-a", letter, file->c_str());
+            std::optional<std::string> output;
+            executeAndWaitForTaskFromDescriptor(tool, {"SetFile", "-a", letter, *file}, &output);
+            showToolOutput(output);
+        }
     }
+    close(tool);
     return 0;
 }
 

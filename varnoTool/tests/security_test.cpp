@@ -242,6 +242,28 @@ TEST_F(ExecutorSecurity, TheCallersEnvironmentDescriptorsAndUmaskDoNotReachTheRo
     EXPECT_EQ(normalized(seen), normalized(plainSeen));
 }
 
+// Installed in a plain folder, the executor has no bundle of its own: it
+// never looks for its tools under the system root, where a user could plant
+// one, and refuses instead.
+TEST_F(ExecutorSecurity, TheExecutorsOwnToolsAreNeverTakenFromTheSystemRoot) {
+    const std::string ran = "/private/tmp/planted-ran";
+    for (const std::string& where :
+         {std::string("/private/tmp/Resources/SetFile"),
+          installed_->dir.path() + "/Contents/Resources/SetFile"}) {
+        const std::string planted = sandbox_.writeFile(
+            where, "#!/bin/sh\nid -u >> \"$VARNO_SYSTEM_ROOT" + ran + "\"\n", 0755);
+        ASSERT_EQ(chown(planted.c_str(), kNobody, kNobody), 0);
+    }
+    plist::Dictionary hide = request("KVXAESetFileVisibilityAuthExec");
+    hide["KVXAEFilesShowHideFilesExecutorConfigurationKey"] =
+        plist::Value(plist::Array{plist::Value(std::string("/Users/ann/file"))});
+
+    RunResult r = asAdmin(frame(userForm_, hide));
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("\t***Error: cannot use the executor's own SetFile: ", 0), 0u) << r.out;
+    EXPECT_FALSE(sandbox_.exists(ran)) << *sandbox_.readFile(ran);
+}
+
 TEST_F(ExecutorSecurity, AnEmptyArgumentVectorIsANormalInvocation) {
     const std::string input = frame(userForm_, request("NoSuchOperation"));
     TempDir dir;
