@@ -27,7 +27,8 @@ constexpr std::size_t kMaxPropertyListFile = 64 * 1024 * 1024;
 enum class ReadResult { Ok, CannotOpen, TooLarge };
 
 ReadResult readWholeFile(const std::string& machinePath, std::string* data) {
-    int fd = vfs::openMachinePath(machinePath, O_RDONLY);
+    // No link a user made is followed, and a named pipe cannot hold us.
+    int fd = vfs::openMachinePathNoLinks(machinePath, O_RDONLY | O_NONBLOCK);
     if (fd < 0) return ReadResult::CannotOpen;
     char buffer[65536];
     ReadResult result = ReadResult::Ok;
@@ -255,7 +256,7 @@ bool writeDictionaryToPath(const plist::Dictionary* dictionary,
                            const std::optional<std::string>& path) {
     if (dictionary == nullptr || !path) return true;
     std::string leaf;
-    int folderFd = vfs::openParentFolder(*path, &leaf);
+    int folderFd = vfs::openParentFolderNoLinks(*path, &leaf);
     bool opened = false;
     int error = folderFd < 0 ? errno
                              : replaceFile(folderFd, leaf,

@@ -128,6 +128,25 @@ TEST(DictionaryFiles, RemoveKeyExactSubstringAndDebug) {
     }
 }
 
+// A link a user made in their own folder leads neither reads nor rewrites
+// into the machine's files.
+TEST(PropertyListFiles, NoLinkAUserMadeIsFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a folder to a user";
+    SandboxRoot root;
+    RunState state;
+    root.writeFile("/Library/Preferences/x.plist", "machine", 0600);
+    root.mkdirs("/Users/evil");
+    ASSERT_EQ(chown(root.real("/Users/evil").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(symlink("../../Library/Preferences", root.real("/Users/evil/prefs").c_str()), 0);
+    plist::Dictionary d;
+    d["LoginHook"] = plist::Value("evil");
+    std::string out = captureOutput([&] {
+        EXPECT_FALSE(dictionaryAtPath(std::string("/Users/evil/prefs/x.plist")));
+        EXPECT_FALSE(writeDictionaryToPath(&d, std::string("/Users/evil/prefs/x.plist")));
+    });
+    EXPECT_EQ(root.readFile("/Library/Preferences/x.plist"), "machine");
+}
+
 TEST(Resources, PathInsideTheMainBundle) {
     SandboxRoot root;
     std::string path = pathForResourceNamed("LocalizationCodes.plist");
