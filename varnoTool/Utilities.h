@@ -106,6 +106,11 @@ int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::str
 int executeAndWaitForTaskBytes(const char* path, const std::vector<std::string>& argv,
                                std::string* output, uid_t userID, int* exitStatus = nullptr);
 // As the real user ID (the user who started the executor).
+// executeAndWaitForTask for a program already opened (and checked) as `fd`:
+// the child runs that very file, whatever its path names by then.
+int executeAndWaitForTaskFromDescriptor(int fd, const std::vector<std::string>& argv,
+                                        std::optional<std::string>* output,
+                                        int* exitStatus = nullptr);
 int executeAndWaitForTask(const char* path, const std::vector<std::string>& argv,
                           std::optional<std::string>* output, int* exitStatus = nullptr);
 // Replaces the executor with the tool; returns -1 only when that fails.
@@ -120,6 +125,18 @@ void printLinesIndented(const std::optional<std::string>& text,
 
 std::string userFolderName();
 std::string pathForResourceNamed(std::string_view name);
+
+// Opens one of the executor's own resources for reading, found from its real
+// executable inside its bundle ("Contents/MacOS" -> "Contents/Resources"),
+// never through the system root. Every folder from "/" down and the file must
+// be root's and writable by no one else (group write only for root's own
+// group; a sticky folder may be writable by all: its root-owned entries are
+// still root's alone), and no link is followed. Returns the descriptor, or -1 with errno set (ENOENT outside a
+// bundle, EPERM for a component someone else could change).
+int openOwnResource(std::string_view name);
+
+// Reads the whole of an open file, at most `limit` bytes; nullopt on failure.
+std::optional<std::string> readDescriptor(int fd, std::size_t limit);
 std::optional<plist::Dictionary> dictionaryAtPath(const std::optional<std::string>& path);
 // Replaces the file atomically; true for an absent dictionary or path.
 bool writeDictionaryToPath(const plist::Dictionary* dictionary,
@@ -133,4 +150,9 @@ struct PrivilegeCalls {
     int (*setresuid)(uid_t, uid_t, uid_t);
 };
 extern PrivilegeCalls privilegeCalls;
+
+// A real folder that openOwnResource takes in place of the bundle's
+// resources, for tests that run operations in their own process; the same
+// checks apply to it.
+extern std::string resourcesFolder;
 }  // namespace utilities_seams

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+extern char** environ;
+
 #include "Protocol.h"
 #include "Utilities.h"
 #include "host/root.h"
@@ -77,21 +79,33 @@ bool becomeUser(const Identity& id) {
     return true;
 }
 
+// The descriptor of an opened program keeps this number in the child.
+constexpr int kProgramFd = 3;
+
 [[noreturn]] void runChild(int outFd, const Identity& id, const std::string& realPath,
-                           char* const* argv, int openMax) {
+                           int programFd, char* const* argv, int openMax) {
     if (!becomeUser(id)) _exit(kTaskDropFailedStatus);
     if (outFd == STDOUT_FILENO) {
         if (fcntl(outFd, F_SETFD, 0) != 0) _exit(kTaskExecFailedStatus);
     } else if (dup2(outFd, STDOUT_FILENO) < 0) {
         _exit(kTaskExecFailedStatus);
     }
+    int firstClosed = 3;
+    if (programFd >= 0) {
+        if (dup2(programFd, kProgramFd) < 0 || fcntl(kProgramFd, F_SETFD, FD_CLOEXEC) != 0)
+            _exit(kTaskExecFailedStatus);
+        firstClosed = kProgramFd + 1;
+    }
     // Descriptors the executor opened as root are not the tool's to use.
-    if (close_range(3, ~0U, 0) != 0) {
-        for (int fd = 3; fd < openMax; ++fd) close(fd);
+    if (close_range(static_cast<unsigned>(firstClosed), ~0U, 0) != 0) {
+        for (int fd = firstClosed; fd < openMax; ++fd) close(fd);
     }
     // Tools expect the default: a closed pipe ends them.
     signal(SIGPIPE, SIG_DFL);
-    execv(realPath.c_str(), argv);
+    if (programFd >= 0)
+        fexecve(kProgramFd, argv, environ);
+    else
+        execv(realPath.c_str(), argv);
     _exit(kTaskExecFailedStatus);
 }
 
@@ -102,25 +116,13 @@ std::vector<char*> argumentVector(std::vector<std::string>& strings) {
     return argv;
 }
 
-}  // namespace
-
-int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::string>& argv,
-                                    std::optional<std::string>* output, uid_t userID,
-                                    int* exitStatus) {
-    if (output != nullptr) *output = std::nullopt;
-    std::string bytes;
-    int result = executeAndWaitForTaskBytes(path, argv, output != nullptr ? &bytes : nullptr,
-                                            userID, exitStatus);
-    if (result == 0 && output != nullptr) *output = cfStringFromUTF8String(bytes.c_str());
-    return result;
-}
-
-int executeAndWaitForTaskBytes(const char* path, const std::vector<std::string>& argv,
-                               std::string* output, uid_t userID, int* exitStatus) {
+// Runs the program at realPath, or the one open at programFd, and captures
+// what it prints as bytes.
+int runTaskBytes(const std::string& realPath, int programFd, const std::vector<std::string>& argv,
+                 std::string* output, uid_t userID, int* exitStatus) {
     if (output != nullptr) output->clear();
     if (exitStatus != nullptr) *exitStatus = -1;
-    if (path == nullptr || argv.empty()) return -1;
-    const std::string realPath = host::realPath(path);
+    if (argv.empty()) return -1;
     std::vector<std::string> strings = argv;
     std::vector<char*> args = argumentVector(strings);
     const Identity id = identityFor(userID);
@@ -132,7 +134,7 @@ int executeAndWaitForTaskBytes(const char* path, const std::vector<std::string>&
     fflush(nullptr);  // nothing buffered is written twice
     pid_t pid = fork();
     if (pid < 0) exit(17);
-    if (pid == 0) runChild(fds[1], id, realPath, args.data(), openMax);
+    if (pid == 0) runChild(fds[1], id, realPath, programFd, args.data(), openMax);
 
     close(fds[1]);
     std::size_t used = 0;
@@ -155,6 +157,45 @@ int executeAndWaitForTaskBytes(const char* path, const std::vector<std::string>&
         *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     if (output != nullptr) output->assign(buffer.data(), strnlen(buffer.data(), used));
     return 0;
+}
+
+int runTask(const std::string& realPath, int programFd, const std::vector<std::string>& argv,
+            std::optional<std::string>* output, uid_t userID, int* exitStatus) {
+    if (output != nullptr) *output = std::nullopt;
+    std::string bytes;
+    int result = runTaskBytes(realPath, programFd, argv, output != nullptr ? &bytes : nullptr,
+                              userID, exitStatus);
+    if (result == 0 && output != nullptr) *output = cfStringFromUTF8String(bytes.c_str());
+    return result;
+}
+
+}  // namespace
+
+int executeAndWaitForTaskBytes(const char* path, const std::vector<std::string>& argv,
+                               std::string* output, uid_t userID, int* exitStatus) {
+    if (path == nullptr) {
+        if (output != nullptr) output->clear();
+        if (exitStatus != nullptr) *exitStatus = -1;
+        return -1;
+    }
+    return runTaskBytes(host::realPath(path), -1, argv, output, userID, exitStatus);
+}
+
+int executeAndWaitForTaskWithUserID(const char* path, const std::vector<std::string>& argv,
+                                    std::optional<std::string>* output, uid_t userID,
+                                    int* exitStatus) {
+    if (path == nullptr) {
+        if (output != nullptr) *output = std::nullopt;
+        if (exitStatus != nullptr) *exitStatus = -1;
+        return -1;
+    }
+    return runTask(host::realPath(path), -1, argv, output, userID, exitStatus);
+}
+
+int executeAndWaitForTaskFromDescriptor(int fd, const std::vector<std::string>& argv,
+                                        std::optional<std::string>* output, int* exitStatus) {
+    if (fd < 0) return -1;
+    return runTask(std::string(), fd, argv, output, getuid(), exitStatus);
 }
 
 int executeAndWaitForTask(const char* path, const std::vector<std::string>& argv,

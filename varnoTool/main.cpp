@@ -37,13 +37,15 @@ constexpr const char* kSelfRepairArgument = "--self-repair";
 
 // A privileged run must not hand anything its caller chose to the tools it
 // starts as root: descriptors above 2 are closed and the environment is
-// rebuilt from a short allow-list with a fixed PATH.
-void sanitizeProcess() {
+// rebuilt from a short allow-list with a fixed PATH. Only the self-repair
+// child keeps the privileged launch's hand-over variable, and only until it
+// has taken the reference.
+void sanitizeProcess(bool selfRepairChild) {
     close_range(3, ~0U, 0);
 
     std::string root = host::systemRoot();
     const char* reference = getenv(auth::kPrivilegedReferenceVariable);
-    std::string keptReference = reference ? reference : "";
+    std::string keptReference = reference && selfRepairChild ? reference : "";
     bool requireSandbox = getenv("VARNO_REQUIRE_SANDBOX") != nullptr && getauxval(AT_SECURE) == 0;
 
     clearenv();
@@ -74,14 +76,51 @@ int openLockedExclusive(const char* path) {
     return fd;
 }
 
+// The repair's lock: a root-only file beside our own, so that no one else
+// can hold it (anyone may read, and so lock, the executable itself). It is
+// left in place; removing it would let two holders lock different files.
+// Returns the locked descriptor, or -1 with errno set.
+int lockRepair(const char* pathToSelf) {
+    std::string path(pathToSelf);
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    std::string name = "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".repair";
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return -1;
+    int fd = openat(dir, name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                    0600);
+    int saved = errno;
+    close(dir);
+    if (fd < 0) {
+        errno = saved;
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 ||
+        (st.st_mode & 077) != 0 || st.st_nlink != 1) {
+        close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
 void selfRepair(const char* pathToSelf, auth::AuthorizationRef* authorization) {
     auth::OSStatus status =
         auth::AuthorizationCopyPrivilegedReference(authorization, auth::kAuthorizationFlagDefaults);
+    unsetenv(auth::kPrivilegedReferenceVariable);
     if (status != 0) {
         printf("Error %ld copying privelage reference\n", static_cast<long>(status));
         finish(14);
     }
-    int fd = openLockedExclusive(pathToSelf);
+    int lock = lockRepair(pathToSelf);
+    int fd = lock < 0 ? -1 : open(pathToSelf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         printf("Exclusive open failed in self-repair mode: %s (%d)\n", strerror(errno), errno);
         finish(15);
@@ -95,6 +134,7 @@ void selfRepair(const char* pathToSelf, auth::AuthorizationRef* authorization) {
     // Clear set-user-ID, group write and other write, then set set-user-ID.
     (void)!fchmod(fd, (st.st_mode & 0173755 & 07777) | 04000);
     close(fd);
+    close(lock);
 }
 
 // Copies the caller's remaining input to the privileged child and the
@@ -212,7 +252,7 @@ int main(int argc, char* argv[]) {
     bool selfRepairMode = argc == 2 && strcmp(argv[1], kSelfRepairArgument) == 0;
     // Privileges gained from the set-user-ID bit, or handed over by the
     // privileged launch.
-    if ((geteuid() == 0 && getuid() != 0) || selfRepairMode) sanitizeProcess();
+    if ((geteuid() == 0 && getuid() != 0) || selfRepairMode) sanitizeProcess(selfRepairMode);
 
     setvbuf(stdout, nullptr, _IONBF, 0);
     setvbuf(stderr, nullptr, _IONBF, 0);

@@ -1,8 +1,11 @@
 #include "operations/CleanBinaries.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 
@@ -12,6 +15,7 @@
 #include "bundle/macho.h"
 #include "bundle/replace.h"
 #include "fs/errors.h"
+#include "fs/open.h"
 
 namespace {
 
@@ -57,6 +61,22 @@ std::string describeNames(const std::vector<std::string>& names) {
         text += names[i];
     }
     return text;
+}
+
+// Clears the name lipo is told to write to. Whoever can write the bundle could
+// have left a link there, and lipo, run as the superuser, would write through
+// it. Only a file or link is removed, by name in its folder, never followed.
+bool clearOutputPath(const std::string& path) {
+    std::string leaf;
+    int folder = vfs::openParentFolderNoLinks(path, &leaf);
+    if (folder < 0) return false;
+    struct stat st {};
+    bool clear =
+        fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0
+            ? errno == ENOENT
+            : !S_ISDIR(st.st_mode) && (unlinkat(folder, leaf.c_str(), 0) == 0 || errno == ENOENT);
+    close(folder);
+    return clear;
 }
 
 // The status of a tool run: the utility's own failure, else the tool's exit status.
@@ -185,6 +205,11 @@ void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::i
 
     printText("\tStripping %s %s from %s\n", names.size() == 1 ? "architecture" : "architectures",
               describeNames(names).c_str(), plist::displayForm(path).c_str());
+    if (!clearOutputPath(slimmed)) {
+        printText("\t*** Error: no slimmed copy of %s; the executable is left as it was.\n",
+                  plist::displayForm(path).c_str());
+        return;
+    }
     std::optional<std::string> output;
     int exitStatus = 0;
     int result = executeAndWaitForTaskWithUserID(kLipo, argv, &output, 0, &exitStatus);

@@ -1,6 +1,10 @@
 #include "operations/CleanLocalizations.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "Protocol.h"
@@ -11,6 +15,7 @@ namespace {
 constexpr const char* kIdentifier = contract::id::kCleanLocalizations.data();
 constexpr const char* kLanguagesKey = contract::keys::kLanguages.data();
 constexpr const char* kCodesResource = "LocalizationCodes.plist";
+constexpr std::size_t kMaxCodeTableSize = 4 << 20;
 constexpr std::string_view kFileScheme = "file://localhost";
 
 struct Location {
@@ -37,12 +42,28 @@ bool keptInURL(unsigned char c) {
            std::string_view::npos;
 }
 
+// The code table from our own bundle; a table anyone else could have
+// written is not used.
+std::optional<plist::Dictionary> ownCodeTable() {
+    int fd = openOwnResource(kCodesResource);
+    if (fd < 0) {
+        printf("\t***Error: cannot use the executor's own %s: %s (%d)\n", kCodesResource,
+               strerror(errno), errno);
+        return std::nullopt;
+    }
+    std::optional<std::string> data = readDescriptor(fd, kMaxCodeTableSize);
+    close(fd);
+    std::optional<plist::Value> value = data ? plist::parse(*data) : std::nullopt;
+    if (!value || !value->asDictionary()) return std::nullopt;
+    return *value->asDictionary();
+}
+
 // The language names the request selects, each followed by its code when the
 // code table has one.
 std::vector<std::string> removalNamesFromRequest(const plist::Dictionary& parameters) {
     const plist::Value* languages = requestValue(parameters, kLanguagesKey);
     const plist::Dictionary* selection = languages == nullptr ? nullptr : languages->asDictionary();
-    std::optional<plist::Dictionary> codes = dictionaryAtPath(pathForResourceNamed(kCodesResource));
+    std::optional<plist::Dictionary> codes = ownCodeTable();
     std::vector<std::string> names;
     if (selection == nullptr) return names;
     for (const auto& [language, value] : *selection) {

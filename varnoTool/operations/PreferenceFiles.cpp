@@ -1,5 +1,10 @@
 #include "operations/PreferenceFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -8,6 +13,7 @@
 #include "Protocol.h"
 #include "Utilities.h"
 #include "fs/copy.h"
+#include "fs/open.h"
 
 namespace {
 
@@ -16,6 +22,13 @@ constexpr const char* kHoldingFolder =
 constexpr const char* kUserPreferences = "~/Library/Preferences/";
 constexpr const char* kMachinePreferences = "/Library/Preferences/";
 constexpr const char* kHeldLocalMarker = "/DisabledPreferenceFiles/Local/";
+// Where each held file came from and whose it was, beside the holding folder:
+// held path -> {"Path", "Owner"}.
+constexpr const char* kOriginsFolder = "~/Library/Application Support/Varno/";
+constexpr const char* kOriginsName = "DisabledPreferenceFiles.plist";
+constexpr const char* kOriginPathKey = "Path";
+constexpr const char* kOriginOwnerKey = "Owner";
+constexpr off_t kMaxOriginsSize = 8 << 20;
 
 constexpr const char* kDisableFilesKey = contract::keys::kDisableFiles.data();
 constexpr const char* kRestoreFilesKey = contract::keys::kRestoreFiles.data();
@@ -86,6 +99,130 @@ std::string expanded(const char* path) {
     return expandTildeInPath(std::string(path), {}).value();
 }
 
+// An open folder and the name of an entry in it.
+struct Entry {
+    int folder = -1;
+    std::string name;
+    Entry() = default;
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+    ~Entry() {
+        if (folder >= 0) close(folder);
+    }
+    // Opens the folder of a machine path without following any link.
+    int open(const std::string& path) {
+        folder = vfs::openParentFolderNoLinks(path, &name);
+        return folder >= 0 ? 0 : errno;
+    }
+};
+
+// The record of held files' origins. It lives in the user's own folder, so
+// it is only ever believed where the held file's owner agrees with it.
+class Origins {
+  public:
+    Origins() {
+        Entry file;
+        if (file.open(expanded(kOriginsFolder) + kOriginsName) != 0) return;
+        int fd =
+            openat(file.folder, file.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return;
+        struct stat st {};
+        std::string bytes;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxOriginsSize) {
+            bytes.resize(static_cast<size_t>(st.st_size));
+            ssize_t n = read(fd, bytes.data(), bytes.size());
+            bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        }
+        close(fd);
+        if (auto value = plist::parse(bytes); value && value->asDictionary())
+            entries_ = *value->asDictionary();
+    }
+
+    struct Origin {
+        std::string path;
+        uid_t owner;
+    };
+
+    std::optional<Origin> find(const std::string& held) const {
+        auto it = entries_.find(vfs::normalizedMachinePath(held));
+        const plist::Dictionary* d = it == entries_.end() ? nullptr : it->second.asDictionary();
+        if (d == nullptr) return std::nullopt;
+        auto path = d->find(kOriginPathKey);
+        auto owner = d->find(kOriginOwnerKey);
+        if (path == d->end() || owner == d->end() || !path->second.asString() ||
+            !owner->second.asInteger() || *owner->second.asInteger() < 0 ||
+            *owner->second.asInteger() > INT32_MAX)
+            return std::nullopt;
+        return Origin{*path->second.asString(), static_cast<uid_t>(*owner->second.asInteger())};
+    }
+
+    // Each change is saved at once (before a move, so that an interrupted run
+    // still knows where a held file came from).
+    void set(const std::string& held, const std::string& origin, uid_t owner) {
+        plist::Dictionary d;
+        d[kOriginPathKey] = plist::Value(origin);
+        d[kOriginOwnerKey] = plist::Value::integer(owner);
+        entries_[vfs::normalizedMachinePath(held)] = plist::Value(std::move(d));
+        save();
+    }
+    void erase(const std::string& held) {
+        if (entries_.erase(vfs::normalizedMachinePath(held)) > 0) save();
+    }
+
+  private:
+    // Written beside and renamed over, so the record is always whole.
+    void save() const {
+        Entry file;
+        if (file.open(expanded(kOriginsFolder) + kOriginsName) != 0) return;
+        const std::string temp = "." + file.name + ".new";
+        unlinkat(file.folder, temp.c_str(), 0);
+        int fd = openat(file.folder, temp.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) return;
+        const std::string bytes = plist::writeXML(plist::Value(entries_));
+        bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+                  fsync(fd) == 0;
+        close(fd);
+        if (!ok || renameat(file.folder, temp.c_str(), file.folder, file.name.c_str()) != 0) {
+            unlinkat(file.folder, temp.c_str(), 0);
+            return;
+        }
+        fsync(file.folder);
+    }
+
+    plist::Dictionary entries_;
+};
+
+bool isInside(const std::string& path, const std::string& folder) {
+    std::string f = vfs::normalizedMachinePath(folder) + "/";
+    std::string p = vfs::normalizedMachinePath(path);
+    return p.size() > f.size() && p.compare(0, f.size(), f) == 0 &&
+           p.find("/../") == std::string::npos && p.find("/./") == std::string::npos;
+}
+
+// Refusals are per-file errors like any failed move.
+void refuse(Outcome& outcome, const std::string& source, const std::string& why) {
+    printText("\t***Error: %s %s; it was left where it is.\n", plist::displayForm(source).c_str(),
+              why.c_str());
+    outcome.failedWithCode(source, vfs::afpAccessDenied);
+}
+
+constexpr const char* kThroughLink = "is reached through a link";
+
+// Renames within one volume; across volumes the File Manager's copy and
+// removal. `replace`: a file in the way is replaced (a folder never is).
+int moveEntry(const Entry& from, const Entry& to, bool replace, const std::string& source,
+              const std::string& folder) {
+    int rc = replace ? renameat(from.folder, from.name.c_str(), to.folder, to.name.c_str())
+                     : renameat2(from.folder, from.name.c_str(), to.folder, to.name.c_str(),
+                                 RENAME_NOREPLACE);
+    if (rc == 0) return vfs::noErr;
+    if (errno != EXDEV) return vfs::osErrFromErrno(errno);
+    return vfs::FSPathMoveObjectSync(
+        source, folder, nullptr, nullptr,
+        replace ? vfs::kFSFileOperationOverwrite : vfs::kFSFileOperationDefaultOptions);
+}
+
 }  // namespace
 
 int disablePreferenceFiles(const plist::Dictionary& parameters) {
@@ -96,6 +233,7 @@ int disablePreferenceFiles(const plist::Dictionary& parameters) {
     const std::string userPart = appendPathComponent(holding, "User", true);
 
     Outcome outcome;
+    Origins origins;
     for (const std::string& source : requestedPaths(parameters, kDisableFilesKey)) {
         std::optional<std::string> name = fileNameOf(source);
         if (!name) {
@@ -110,10 +248,40 @@ int disablePreferenceFiles(const plist::Dictionary& parameters) {
         printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(),
                   plist::displayForm(destination).c_str());
 
-        vfs::OSErr err = vfs::dupFNErr;
-        if (!fileOrDirectoryExistsAtPath(destination, false))
-            err = vfs::FSPathMoveObjectSync(source, folder, nullptr, nullptr,
-                                            vfs::kFSFileOperationDefaultOptions);
+        // Taken and put only through folders reached without a link, so a
+        // link a user put on the way cannot move someone else's file.
+        Entry from, to;
+        struct stat st {};
+        vfs::OSErr err = vfs::noErr;
+        if (int e = from.open(source);
+            e != 0 || fstatat(from.folder, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            e = e != 0 ? e : errno;
+            if (e == ELOOP) {
+                refuse(outcome, source, kThroughLink);
+                continue;
+            }
+            err = vfs::fnfErr;
+        } else if (S_ISLNK(st.st_mode)) {
+            refuse(outcome, source, "is a link");
+            continue;
+        } else if (int e2 = to.open(destination); e2 != 0) {
+            if (e2 == ELOOP) {
+                refuse(outcome, source, "would be held through a link");
+                continue;
+            }
+            err = e2 == ENOENT    ? vfs::dirNFErr
+                  : e2 == ENOTDIR ? vfs::errFSNotAFolder
+                                  : vfs::osErrFromErrno(e2);
+        } else {
+            struct stat there {};
+            if (fstatat(to.folder, to.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
+                err = vfs::dupFNErr;
+            } else {
+                origins.set(destination, vfs::normalizedMachinePath(source), st.st_uid);
+                err = moveEntry(from, to, false, source, folder);
+                if (err != vfs::noErr) origins.erase(destination);
+            }
+        }
         if (err == vfs::noErr) {
             outcome.succeeded(source);
             continue;
@@ -135,8 +303,10 @@ int disablePreferenceFiles(const plist::Dictionary& parameters) {
 
 int restorePreferenceFiles(const plist::Dictionary& parameters) {
     const std::string userPreferences = expanded(kUserPreferences);
+    const uid_t user = getuid();
 
     Outcome outcome;
+    Origins origins;
     for (const std::string& source : requestedPaths(parameters, kRestoreFilesKey)) {
         std::optional<std::string> name = fileNameOf(source);
         if (!name) {
@@ -145,16 +315,78 @@ int restorePreferenceFiles(const plist::Dictionary& parameters) {
             outcome.failedWithoutCode(source);
             continue;
         }
-        const std::string folder = stringContainsSubstring(source, kHeldLocalMarker)
-                                       ? userPreferences
-                                       : std::string(kMachinePreferences);
-        const std::string destination = appendPathComponent(folder, *name, false);
+        const bool local = stringContainsSubstring(source, kHeldLocalMarker);
+        std::optional<Origins::Origin> origin = origins.find(source);
+        // A held file goes back where it came from; without a record, where
+        // its part of the holding folder says.
+        const std::string destination =
+            origin ? origin->path
+                   : appendPathComponent(local ? userPreferences : std::string(kMachinePreferences),
+                                         *name, false);
+        const std::string folder = removeLastPathComponent(destination, false);
         printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(),
                   plist::displayForm(destination).c_str());
 
-        vfs::OSErr err = vfs::FSPathMoveObjectSync(source, folder, nullptr, nullptr,
-                                                   vfs::kFSFileOperationOverwrite);
+        Entry from, to;
+        struct stat st {};
+        vfs::OSErr err = vfs::noErr;
+        if (int e = from.open(source);
+            e != 0 || fstatat(from.folder, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            e = e != 0 ? e : errno;
+            if (e == ELOOP) {
+                refuse(outcome, source, kThroughLink);
+                continue;
+            }
+            err = vfs::fnfErr;
+        } else if (S_ISLNK(st.st_mode)) {
+            refuse(outcome, source, "is a link");
+            continue;
+        } else {
+            // Machine-wide preferences are root's; a user's own may be theirs.
+            const bool machine = isInside(destination, kMachinePreferences);
+            const bool users = isInside(destination, userPreferences);
+            if (origin &&
+                (origin->owner != st.st_uid || lastPathComponent(origin->path, false) != *name)) {
+                refuse(outcome, source, "does not match the record of where it came from");
+                continue;
+            }
+            if (!origin &&
+                !(machine ? st.st_uid == 0 : users && (st.st_uid == user || st.st_uid == 0))) {
+                refuse(outcome, source,
+                       "is not owned by the owner of " + plist::displayForm(folder));
+                continue;
+            }
+            struct stat into {};
+            if (int e2 = to.open(destination); e2 != 0) {
+                if (e2 == ELOOP) {
+                    refuse(outcome, source, "would be restored through a link");
+                    continue;
+                }
+                err = e2 == ENOENT    ? vfs::dirNFErr
+                      : e2 == ENOTDIR ? vfs::errFSNotAFolder
+                                      : vfs::osErrFromErrno(e2);
+            } else if (fstat(to.folder, &into) != 0) {
+                err = vfs::osErrFromErrno(errno);
+            } else {
+                // A recorded root file goes back only among the preferences;
+                // anyone else's only into a folder of their own.
+                if (origin && (st.st_uid == 0 ? !(machine || users) : into.st_uid != st.st_uid)) {
+                    refuse(outcome, source,
+                           "is not owned by the owner of " + plist::displayForm(folder));
+                    continue;
+                }
+                struct stat there {};
+                if (fstatat(to.folder, to.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISDIR(there.st_mode)) {
+                    refuse(outcome, source,
+                           "would replace the folder " + plist::displayForm(destination));
+                    continue;
+                }
+                err = moveEntry(from, to, true, source, folder);
+            }
+        }
         if (err == vfs::noErr) {
+            origins.erase(source);
             outcome.succeeded(source);
             continue;
         }

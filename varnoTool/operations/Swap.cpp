@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "Protocol.h"
@@ -106,6 +107,45 @@ int moveSwapToStartupVolume() {
     return result;
 }
 
+// Copies our own start tool into place from the very file that was checked,
+// under a temporary name, then renamed over. 0 or an errno value.
+int copyOwnStartTool() {
+    int from = openOwnResource(kToolName);
+    if (from < 0) return errno;
+    std::string leaf;
+    int folder = vfs::openParentFolderNoLinks(kInstalledTool, &leaf);
+    if (folder < 0) {
+        int error = errno;
+        close(from);
+        return error;
+    }
+    const std::string temp = "." + leaf + ".new";
+    unlinkat(folder, temp.c_str(), 0);
+    int to =
+        openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
+    int error = to < 0 ? errno : 0;
+    if (error == 0) {
+        errno = 0;
+        std::optional<std::string> data = readDescriptor(from, 64 << 20);
+        if (!data) error = errno != 0 ? errno : EFBIG;
+        for (std::size_t off = 0; error == 0 && data && off < data->size();) {
+            ssize_t n = write(to, data->data() + off, data->size() - off);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0)
+                error = n < 0 ? errno : EIO;
+            else
+                off += static_cast<std::size_t>(n);
+        }
+        if (error == 0 && fsync(to) != 0) error = errno;
+        close(to);
+        if (error == 0 && renameat(folder, temp.c_str(), folder, leaf.c_str()) != 0) error = errno;
+        if (error != 0) unlinkat(folder, temp.c_str(), 0);
+    }
+    close(folder);
+    close(from);
+    return error;
+}
+
 // Status 0, or 16 to 19 when installing and registering the tool failed.
 int installStartTool(const std::string& mountPoint) {
     if (exists(kInstalledTool)) {
@@ -113,10 +153,7 @@ int installStartTool(const std::string& mountPoint) {
         removePath(kInstalledTool, true);
     }
     printf("\tInstalling %s...\n", kInstalledTool);
-    vfs::OSErr err = vfs::FSPathCopyObjectSync(pathForResourceNamed(kToolName), kToolFolder,
-                                               kToolName, nullptr, vfs::kFSFileOperationOverwrite);
-    if (err != vfs::noErr) {
-        int error = errno;
+    if (int error = copyOwnStartTool(); error != 0) {
         printf("\t***Error copying wait tool: %s (%d). Aborting.\n", strerror(error), error);
         return 16;
     }

@@ -1,17 +1,21 @@
 #include "operations/SystemSettings.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Protocol.h"
 #include "Utilities.h"
+#include "fs/open.h"
 #include "fs/overwrite.h"
 #include "fs/ref.h"
 #include "host/root.h"
@@ -58,22 +62,44 @@ vfs::removefile_flags_t deletionOption(std::int32_t method) {
 
 namespace {
 
-// A real folder, not a link to one: a root-run empty must not be led by a
-// link in a volume's trash to a folder elsewhere.
-bool isFolderNotLink(const std::string& path) {
+// A trash folder opened once, so that what was checked is what is emptied:
+// no link on the way, a real folder, its user's or root's.
+int openTrashFolder(int fromFd, const char* name, uid_t user) {
+    int fd = openat(fromFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    return vfs::lstatMachinePath(path, &st) == 0 && S_ISDIR(st.st_mode);
+    if (fd >= 0 && (fstat(fd, &st) != 0 || (st.st_uid != user && st.st_uid != 0))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-void removeTrash(const std::string& folder, vfs::removefile_flags_t option) {
+int openTrashFolder(const std::string& path, uid_t user) {
+    std::string leaf;
+    int parent = vfs::openParentFolderNoLinks(path, &leaf);
+    if (parent < 0) return -1;
+    int fd = openTrashFolder(parent, leaf.c_str(), user);
+    close(parent);
+    return fd;
+}
+
+struct Trash {
+    std::string path;
+    int fd;  // -1: looked up when it is emptied
+};
+
+void removeTrash(const Trash& trash, vfs::removefile_flags_t option) {
     printText(AEDEBUG ? "\tDEBUG: Removing contents of %s\n" : "\tRemoving contents of %s\n",
-              plist::displayForm(folder).c_str());
+              plist::displayForm(trash.path).c_str());
     Delay(kRemovalTicks);
     if (AEDEBUG) return;
+    int fd = trash.fd >= 0 ? trash.fd : openTrashFolder(trash.path, getuid());
+    if (fd < 0) return;
     // The trash's own user may have the data behind every name of a file of
     // theirs destroyed; nobody else's.
-    vfs::removefileForOwner(
-        folder, vfs::REMOVEFILE_RECURSIVE | vfs::REMOVEFILE_KEEP_PARENT | option, getuid());
+    vfs::removeFolderContentsForOwner(
+        fd, vfs::REMOVEFILE_RECURSIVE | vfs::REMOVEFILE_KEEP_PARENT | option, getuid());
+    if (fd != trash.fd) close(fd);
 }
 
 // The executor's own executable as a machine path; 0, or the status to end
@@ -125,41 +151,58 @@ int forceSecureEmptyTrash(const plist::Dictionary& parameters) {
         return -1;
     }
     const vfs::removefile_flags_t option = deletionOption(static_cast<std::int32_t>(*method));
-    std::vector<std::string> folders = {*expandTildeInPath(std::string("~/.Trash"), std::nullopt)};
+    std::vector<Trash> folders = {{*expandTildeInPath(std::string("~/.Trash"), std::nullopt), -1}};
     const plist::Value* mountPoints = valueOf(parameters, kMountPointKey);
     if (mountPoints != nullptr && mountPoints->isArray()) {
         const std::string user = std::to_string(getuid());
         for (const plist::Value& entry : *mountPoints->asArray()) {
             const std::string* mountPoint = entry.asString();
             if (mountPoint == nullptr) continue;
-            const std::string trashes = appendPathComponent(*mountPoint, ".Trashes", true);
-            const std::string own = appendPathComponent(trashes, user, true);
-            if (isFolderNotLink(trashes) && isFolderNotLink(own)) folders.push_back(own);
+            const std::string own =
+                appendPathComponent(appendPathComponent(*mountPoint, ".Trashes", true), user, true);
+            // The trash folders themselves are never links, whoever made them.
+            int volumeFd = vfs::openMachinePathNoLinks(*mountPoint, O_RDONLY | O_DIRECTORY);
+            if (volumeFd < 0) continue;
+            int trashesFd =
+                openat(volumeFd, ".Trashes", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            close(volumeFd);
+            if (trashesFd < 0) continue;
+            int fd = openTrashFolder(trashesFd, user.c_str(), getuid());
+            close(trashesFd);
+            if (fd >= 0) folders.push_back({own, fd});
         }
     }
-    for (const std::string& folder : folders) removeTrash(folder, option);
+    for (const Trash& folder : folders) removeTrash(folder, option);
+    for (const Trash& folder : folders)
+        if (folder.fd >= 0) close(folder.fd);
     return 0;
 }
 
 int setFileVisibility(const plist::Dictionary& parameters) {
     std::string self;
     if (int status = pathToSelf(&self); status != 0) return status;
-    const std::string tool = appendPathComponent(
-        appendPathComponent(removeLastPathComponent(removeLastPathComponent(self, false), true),
-                            "Resources", true),
-        "SetFile", false);
+    // Our own SetFile, from our own bundle: it runs with the caller's rights,
+    // which need not be those of whoever could plant a program elsewhere.
     const char* letter = boolFromConfigAndKey(&parameters, kVisibleKey) ? "v" : "V";
-
     const plist::Value* files = valueOf(parameters, kFilesKey);
-    if (files == nullptr || !files->isArray()) return 0;
-    for (const plist::Value& entry : *files->asArray()) {
-        const std::string* file = entry.asString();
-        if (file == nullptr) continue;
-        printText("\t%s %s %s %s\n", "SetFile", "-a", letter, plist::displayForm(*file).c_str());
-        std::optional<std::string> output;
-        executeAndWaitForTask(tool.c_str(), {"SetFile", "-a", letter, *file}, &output);
-        showToolOutput(output);
+    const int tool = openOwnResource("SetFile");
+    if (tool < 0) {
+        printf("\t***Error: cannot use the executor's own %s: %s (%d)\n", "SetFile",
+               strerror(errno), errno);
+        return 0;
     }
+    if (files != nullptr && files->isArray()) {
+        for (const plist::Value& entry : *files->asArray()) {
+            const std::string* file = entry.asString();
+            if (file == nullptr) continue;
+            printText("\t%s %s %s %s\n", "SetFile", "-a", letter,
+                      plist::displayForm(*file).c_str());
+            std::optional<std::string> output;
+            executeAndWaitForTaskFromDescriptor(tool, {"SetFile", "-a", letter, *file}, &output);
+            showToolOutput(output);
+        }
+    }
+    close(tool);
     return 0;
 }
 

@@ -5,9 +5,13 @@
 // extended attribute: the big-endian 16-bit flags word sits at offset 8 for
 // files and folders alike. The platform names the attribute
 // "com.apple.FinderInfo"; Linux keeps it in the user namespace of extended
-// attributes. Paths are machine paths, found under the system root.
+// attributes. Paths are machine paths, found under the system root; a file
+// is opened once without following any link (it may be run with more rights
+// than whoever made the folders on the way) and changed through that open file.
 
+#include <fcntl.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -17,7 +21,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/root.h"
+#include "fs/open.h"
 
 namespace {
 
@@ -58,9 +62,9 @@ bool parseAttributes(std::string_view letters, std::uint16_t* set, std::uint16_t
 
 // Reads the file's Finder information (all zero when it has none). 0 or an
 // errno value; EINVAL for an attribute of the wrong size.
-int readFinderInfo(const std::string& path, FinderInfo* info) {
+int readFinderInfo(int fd, FinderInfo* info) {
     info->fill(0);
-    ssize_t n = getxattr(path.c_str(), kFinderInfoAttribute, info->data(), info->size());
+    ssize_t n = fgetxattr(fd, kFinderInfoAttribute, info->data(), info->size());
     if (n < 0) {
         if (errno == ENODATA) return 0;
         return errno == ERANGE ? EINVAL : errno;
@@ -69,29 +73,30 @@ int readFinderInfo(const std::string& path, FinderInfo* info) {
 }
 
 // Writes it back; all-zero information is no information, as on the platform.
-int writeFinderInfo(const std::string& path, const FinderInfo& info) {
+int writeFinderInfo(int fd, const FinderInfo& info) {
     bool empty = true;
     for (unsigned char b : info) empty = empty && b == 0;
     if (empty) {
-        if (removexattr(path.c_str(), kFinderInfoAttribute) != 0 && errno != ENODATA) return errno;
+        if (fremovexattr(fd, kFinderInfoAttribute) != 0 && errno != ENODATA) return errno;
         return 0;
     }
-    return setxattr(path.c_str(), kFinderInfoAttribute, info.data(), info.size(), 0) == 0 ? 0
-                                                                                          : errno;
+    return fsetxattr(fd, kFinderInfoAttribute, info.data(), info.size(), 0) == 0 ? 0 : errno;
 }
 
 bool changeFile(const char* file, std::uint16_t set, std::uint16_t clear) {
-    const std::string path = host::realPath(file);
+    // Non-blocking, so that a named pipe planted in the list cannot hold us.
+    int fd = vfs::openMachinePathNoLinks(file, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     FinderInfo info;
-    int error = readFinderInfo(path, &info);
+    int error = fd < 0 ? errno : readFinderInfo(fd, &info);
     if (error == 0) {
         std::uint16_t flags =
             static_cast<std::uint16_t>(info[kFlagsOffset] << 8 | info[kFlagsOffset + 1]);
         flags = static_cast<std::uint16_t>((flags | set) & ~clear);
         info[kFlagsOffset] = static_cast<unsigned char>(flags >> 8);
         info[kFlagsOffset + 1] = static_cast<unsigned char>(flags & 0xFF);
-        error = writeFinderInfo(path, info);
+        error = writeFinderInfo(fd, info);
     }
+    if (fd >= 0) close(fd);
     if (error == 0) return true;
     if (error == ENOENT || error == ENOTDIR)
         fprintf(stderr, "SetFile: file not found: %s\n", file);

@@ -205,7 +205,32 @@ TEST_F(CleanBinaries, PowerPCMachineLosesIntelCodeButNeverItsOwn) {
     EXPECT_EQ(llvmArchs(intel), "x86_64 \n");
     EXPECT_FALSE(root.exists(intel + ".slimmed"));
     EXPECT_EQ(root.readFile(soloExe), solo);
-    EXPECT_EQ(root.readFile(soloExe + ".slimmed"), "stale");
+    // Cleared before lipo ran.
+    EXPECT_FALSE(root.exists(soloExe + ".slimmed"));
+}
+
+// A lipo that writes its output the ordinary way, through whatever is at
+// the name: a link left there by whoever can write the bundle must be gone
+// before lipo runs, so the file it points at is never written.
+TEST_F(CleanBinaries, ALinkAtTheSlimmedCopysNameIsClearedBeforeLipoRuns) {
+    playMachine("i386");
+    root.writeFile("/usr/bin/lipo",
+                   "#!/bin/sh\n"
+                   "if [ \"$1\" = -info ]; then\n"
+                   "  echo \"Architectures in the fat file: $2 are: ppc i386 \"; exit 0\n"
+                   "fi\n"
+                   "for a; do out=$a; done\n"
+                   "printf slim > \"${VARNO_SYSTEM_ROOT:?}$out\"\n",
+                   0755);
+    std::string exe = addBundle("/Applications/Evil.app", fatMachO({"ppc", "i386"}));
+    root.writeFile("/private/etc/victim", "machine's own", 0600);
+    // Relative, so that whoever follows it stays inside the sandbox.
+    ASSERT_EQ(symlink("../../../../private/etc/victim", root.real(exe + ".slimmed").c_str()), 0);
+
+    RunResult r = clean({"UserApplications", "ppc"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(root.readFile("/private/etc/victim"), "machine's own");
+    EXPECT_EQ(root.readFile(exe), "slim");
 }
 
 TEST_F(CleanBinaries, ScansNestedBundlesButNotUpperCaseOnesOrOtherFolders) {

@@ -1,6 +1,10 @@
-#include <gtest/gtest.h>
+#include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,7 +20,7 @@ using host::testing::TempDir;
 namespace {
 
 class ExecutorEntry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!host::testing::runningAsRoot()) GTEST_SKIP() << "the executor tests run as root";
         form_ = rootAuthorizationForm();
@@ -102,8 +106,8 @@ TEST_F(ExecutorEntry, SelfRepairStartedDirectlyEndsWith14) {
 }
 
 TEST_F(ExecutorEntry, SelfRepairWithAFurtherArgumentIsANormalInvocation) {
-    RunResult r = runExecutor(frame(form_, request("KVXAESetuidrootAuthExec")),
-                              {"--self-repair", "extra"});
+    RunResult r =
+        runExecutor(frame(form_, request("KVXAESetuidrootAuthExec")), {"--self-repair", "extra"});
     EXPECT_EQ(r.exitStatus, 0) << r.out;
 }
 
@@ -118,7 +122,6 @@ TEST_F(ExecutorEntry, AuthorizationOfAnotherUserIsRefused) {
     RunResult r = host::testing::run(o);
     EXPECT_EQ(r.exitStatus, 18) << r.out << r.err;
 }
-
 
 TEST_F(ExecutorEntry, UserWithoutTheRightIsRefusedBeforeTheRequestIsRead) {
     InstalledExecutor installed(sandbox_, 0, 04755);
@@ -158,6 +161,34 @@ TEST_F(ExecutorEntry, ForwarderRepairsTheExecutableThroughThePrivilegedChild) {
     // From now on the same user reaches the root executor directly.
     r = installed.runAs(65534, {adminGroup()}, frame(form, request("KVXAESetuidrootAuthExec")));
     EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+}
+
+// Anyone may read the executable, so anyone could lock it; the repair's
+// own lock is one only root can take.
+TEST_F(ExecutorEntry, AnotherUsersLockOnTheExecutableDoesNotStopTheRepair) {
+    InstalledExecutor installed(sandbox_, 0, 0755);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t holder = fork();
+    if (holder == 0) {
+        int fd = -1;
+        if (setgid(65533) == 0 && setuid(65533) == 0) fd = open(installed.tool.c_str(), O_RDONLY);
+        char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+        (void)!write(ready[1], &ok, 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    close(ready[0]);
+    std::string form = formOfUser(65534);
+    RunResult r = installed.runAs(65534, {adminGroup()}, frame(form, request("NoSuchOperation")));
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    ASSERT_EQ(ok, 'y');
+    EXPECT_EQ(r.exitStatus, 7) << r.out << r.err;
+    EXPECT_EQ(installed.status().st_mode & 07777, 04755u);
 }
 
 // The set-user-ID bit goes before the privileged launch is tried, so it is

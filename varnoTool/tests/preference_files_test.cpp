@@ -110,7 +110,7 @@ class PreferenceFiles : public ::testing::Test {
     void SetUp() override {
         if (!host::testing::runningAsRoot()) GTEST_SKIP() << "needs root to act as a user";
         sandbox::BuildOptions options;
-        options.users = {"ann:501"};
+        options.users = {"ann:501", "evil:65534"};
         sandbox::build(root, options);
         root.mkdirs(kHeldLocal);
         root.mkdirs(kHeldUser);
@@ -151,13 +151,64 @@ TEST_F(PreferenceFiles, DisableHoldsEachFileByWhereItsPathSaysItCameFrom) {
     EXPECT_EQ(root.readFile(kHeldLocal + "/com.joanna.tools.plist"), "joanna");
     EXPECT_EQ(root.readFile(kHeldUser + "/com.apple.alf.plist"), "machine");
 
-    // The file held under the user's part goes back to the user's preferences.
+    // Each held file goes back where it came from, whatever part holds it.
     const std::string held = kHeldLocal + "/com.joanna.tools.plist";
-    out = restore({held});
-    EXPECT_EQ(out, moving(held, kHome + "/Library/Preferences/com.joanna.tools.plist") +
-                       restoreRecord({{held}, {}, {}}));
-    EXPECT_EQ(root.readFile(kHome + "/Library/Preferences/com.joanna.tools.plist"), "joanna");
-    EXPECT_FALSE(root.exists(joanna));
+    const std::string heldMachine = kHeldUser + "/com.apple.alf.plist";
+    out = restore({held, heldMachine});
+    EXPECT_EQ(out, moving(held, joanna) + moving(heldMachine, machine) +
+                       restoreRecord({{held, heldMachine}, {}, {}}));
+    EXPECT_EQ(root.readFile(joanna), "joanna");
+    EXPECT_EQ(root.readFile(machine), "machine");
+    EXPECT_FALSE(root.exists(kHome + "/Library/Preferences/com.joanna.tools.plist"));
+}
+
+// What a user without rights tries when the administrator disables and
+// restores their files: each attempt is refused, per file, with a message.
+TEST_F(PreferenceFiles, AUsersFilesNeverReachTheMachinesPreferences) {
+    const std::string evilPrefs = "/Users/evil/Library/Preferences";
+    const std::string login = "/Library/Preferences/com.apple.loginwindow.plist";
+    root.writeFile(login, "machine");
+    const std::string evils = root.writeFile(evilPrefs + "/com.apple.loginwindow.plist", "hook");
+    ASSERT_EQ(chown(evils.c_str(), 65534, 20), 0);
+    ASSERT_EQ(chown(root.real(evilPrefs).c_str(), 65534, 20), 0);
+
+    // Disabled, held under the machine part, restored: it goes back to evil.
+    disable({evilPrefs + "/com.apple.loginwindow.plist"});
+    const std::string held = kHeldUser + "/com.apple.loginwindow.plist";
+    ASSERT_EQ(root.readFile(held), "hook");
+    EXPECT_EQ(restore({held}), moving(held, evilPrefs + "/com.apple.loginwindow.plist") +
+                                   restoreRecord({{held}, {}, {}}));
+    EXPECT_EQ(root.readFile(login), "machine");
+
+    // Without a record (or with a forged one), a file not root's never goes
+    // to the machine's preferences; a held folder never replaces one.
+    const std::string planted = root.writeFile(held, "hook");
+    ASSERT_EQ(chown(planted.c_str(), 65534, 20), 0);
+    const std::string folder = kHeldUser + "/SystemConfiguration";
+    root.writeFile(folder + "/x.plist", "evil's");
+    root.writeFile("/Library/Preferences/SystemConfiguration/preferences.plist", "machine");
+    std::string out = restore({held, folder});
+    EXPECT_EQ(out, moving(held, login) + "\t***Error: " + held +
+                       " is not owned by the owner of /Library/Preferences; it was left where it "
+                       "is.\n" +
+                       moving(folder, "/Library/Preferences/SystemConfiguration") +
+                       "\t***Error: " + folder +
+                       " would replace the folder /Library/Preferences/SystemConfiguration; it was "
+                       "left where it is.\n" +
+                       restoreRecord({{}, {held, folder}, {{held, -5000}, {folder, -5000}}}));
+    EXPECT_EQ(root.readFile(login), "machine");
+    EXPECT_EQ(root.readFile("/Library/Preferences/SystemConfiguration/preferences.plist"),
+              "machine");
+
+    // evil's folder made a link to the machine's: nothing is taken from there.
+    host::testing::removeTree(root.real(evilPrefs));
+    ASSERT_EQ(symlink("../../../Library/Preferences", root.real(evilPrefs).c_str()), 0);
+    const std::string viaLink = evilPrefs + "/com.apple.loginwindow.plist";
+    out = disable({viaLink});
+    EXPECT_EQ(out, moving(viaLink, kHeldUser + "/com.apple.loginwindow.plist") + "\t***Error: " +
+                       viaLink + " is reached through a link; it was left where it is.\n" +
+                       disableRecord({{}, {viaLink}, {{viaLink, -5000}}}));
+    EXPECT_EQ(root.readFile(login), "machine");
 }
 
 TEST_F(PreferenceFiles, DisableNeverReplacesAHeldFileAndReportsEachFailure) {

@@ -210,7 +210,8 @@ TEST_F(ExecutorSecurity, TheCallersEnvironmentDescriptorsAndUmaskDoNotReachTheRo
              {"VARNO_ENV_MARKER_FILE", marker},
              {"LANG", "de_DE.UTF-8"},
              {"LC_ALL", "de_DE.UTF-8"},
-             {"LC_NUMERIC", "de_DE.UTF-8"}};
+             {"LC_NUMERIC", "de_DE.UTF-8"},
+             {"KVX_AUTHORIZATION_REFERENCE", "caller-chosen"}};
     if (!kAddressSanitizer) o.env["LD_PRELOAD"] = std::getenv("VARNO_ENV_MARKER");
     RunResult hostile = host::testing::run(o);
     EXPECT_EQ(hostile.exitStatus, 0) << hostile.out << hostile.err;
@@ -224,7 +225,7 @@ TEST_F(ExecutorSecurity, TheCallersEnvironmentDescriptorsAndUmaskDoNotReachTheRo
         EXPECT_EQ(s.find("caller-secret"), std::string::npos) << s;
         EXPECT_EQ(s.find(attacker.path()), std::string::npos) << s;
         for (const char* name : {"LD_", "GCONV", "IFS=", "BASH_ENV", "ENV=", "TMPDIR", "LANG",
-                                 "LC_", "VARNO_ENV_MARKER"}) {
+                                 "LC_", "VARNO_ENV_MARKER", "KVX_"}) {
             EXPECT_EQ(s.find("\n" + std::string(name)), std::string::npos) << name << "\n" << s;
         }
         EXPECT_NE(s.find("\nPATH=/usr/bin:/bin:/usr/sbin:/sbin\n"), std::string::npos) << s;
@@ -239,6 +240,28 @@ TEST_F(ExecutorSecurity, TheCallersEnvironmentDescriptorsAndUmaskDoNotReachTheRo
         return v;
     };
     EXPECT_EQ(normalized(seen), normalized(plainSeen));
+}
+
+// Installed in a plain folder, the executor has no bundle of its own: it
+// never looks for its tools under the system root, where a user could plant
+// one, and refuses instead.
+TEST_F(ExecutorSecurity, TheExecutorsOwnToolsAreNeverTakenFromTheSystemRoot) {
+    const std::string ran = "/private/tmp/planted-ran";
+    for (const std::string& where :
+         {std::string("/private/tmp/Resources/SetFile"),
+          installed_->dir.path() + "/Contents/Resources/SetFile"}) {
+        const std::string planted = sandbox_.writeFile(
+            where, "#!/bin/sh\nid -u >> \"$VARNO_SYSTEM_ROOT" + ran + "\"\n", 0755);
+        ASSERT_EQ(chown(planted.c_str(), kNobody, kNobody), 0);
+    }
+    plist::Dictionary hide = request("KVXAESetFileVisibilityAuthExec");
+    hide["KVXAEFilesShowHideFilesExecutorConfigurationKey"] =
+        plist::Value(plist::Array{plist::Value(std::string("/Users/ann/file"))});
+
+    RunResult r = asAdmin(frame(userForm_, hide));
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.rfind("\t***Error: cannot use the executor's own SetFile: ", 0), 0u) << r.out;
+    EXPECT_FALSE(sandbox_.exists(ran)) << *sandbox_.readFile(ran);
 }
 
 TEST_F(ExecutorSecurity, AnEmptyArgumentVectorIsANormalInvocation) {

@@ -1,5 +1,6 @@
 // SetFile, the bundle's tool that hides and shows files, run as a program.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -91,6 +92,31 @@ TEST_F(SetFile, OnlyTheInvisibleFlagIsUnderstoodAndEverythingAfterItIsAFile) {
     RunResult r = setFile({"-a", "V", "/-a"});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(finderInfo(dash), finderInfoWith(kInvisible));
+}
+
+// A link anywhere on the way leads nowhere: neither the file outside the
+// root it points at nor the one inside is changed.
+TEST_F(SetFile, PathsThroughLinksAreRefused) {
+    host::testing::TempDir outside;
+    const std::string victim = outside.path() + "/victim";
+    FILE* f = fopen(victim.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+    const std::string inside = root.writeFile("/private/etc/inside", "x");
+    root.mkdirs("/Users/evil");
+    ASSERT_EQ(chown(root.real("/Users/evil").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(symlink(outside.path().c_str(), root.real("/Users/evil/out").c_str()), 0);
+    ASSERT_EQ(symlink("../../private/etc", root.real("/Users/evil/etc").c_str()), 0);
+    ASSERT_EQ(symlink("../../private/etc/inside", root.real("/Users/evil/leaf").c_str()), 0);
+
+    RunResult r = setFile({"-a", "V", "/Users/evil/out/victim", "/Users/evil/etc/inside",
+                           "/Users/evil/leaf"});
+    EXPECT_EQ(r.exitStatus, 1);
+    for (const char* path : {"/Users/evil/out/victim", "/Users/evil/etc/inside", "/Users/evil/leaf"})
+        EXPECT_NE(r.err.find(std::string("SetFile: cannot change ") + path + ": "), std::string::npos)
+            << r.err;
+    EXPECT_EQ(finderInfo(victim), std::nullopt);
+    EXPECT_EQ(finderInfo(inside), std::nullopt);
 }
 
 }  // namespace

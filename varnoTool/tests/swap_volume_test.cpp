@@ -260,11 +260,17 @@ class SwapVolumeHere : public SwapVolume {
         fflush(stdout);
         setvbuf(stdout, nullptr, _IONBF, 0);
         saved = swap_seams::systemCalls;
+        // This process has no bundle: its resources are a folder of the root's.
+        root.mkdirs("/Resources");
+        utilities_seams::resourcesFolder = root.real("/Resources");
     }
-    void TearDown() override { swap_seams::systemCalls = saved; }
+    void TearDown() override {
+        swap_seams::systemCalls = saved;
+        utilities_seams::resourcesFolder.clear();
+    }
 
     void provideTool() const {
-        root.writeFile(pathForResourceNamed("kvx_dynamic_pager_start"), "#!/bin/sh\n", 0755);
+        root.writeFile("/Resources/kvx_dynamic_pager_start", "#!/bin/sh\n", 0755);
     }
 
     swap_seams::SystemCalls saved{};

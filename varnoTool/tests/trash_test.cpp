@@ -221,4 +221,25 @@ TEST_F(Trash, AUsersTrashAndLinksPlantedInIt) {
     EXPECT_EQ(root.readFile("/private/etc/system-file"), std::string(4000, 'R'));
 }
 
+// A volume reached through a link, or a user's folder in ".Trashes" that
+// belongs to someone else, is not the user's trash: nothing there is emptied.
+TEST_F(Trash, FoldersReachedThroughLinksOrOwnedByOthersAreLeftAlone) {
+    root.writeFile("/private/var/folders/zz/.Trashes/65534/victim", "x");
+    ASSERT_EQ(symlink("../private/var/folders/zz", root.real("/Volumes/Evil").c_str()), 0);
+    root.writeFile("/Volumes/Shared/.Trashes/65534/others", "x");
+    ASSERT_EQ(chown(root.real("/Volumes/Shared/.Trashes/65534").c_str(), 501, 20), 0);
+    root.writeFile("/Volumes/Stick/.Trashes/65534/mine", "x");
+    ASSERT_EQ(chown(root.real("/Volumes/Stick/.Trashes/65534").c_str(), 65534, 20), 0);
+
+    plist::Dictionary parameters = emptyTrash({"/Volumes/Evil", "/Volumes/Shared", "/Volumes/Stick"});
+    ASSERT_EQ(setreuid(65534, 0), 0);
+    std::string out = executor_test::captureStdout([&] { forceSecureEmptyTrash(parameters); });
+    ASSERT_EQ(setreuid(0, 0), 0);
+
+    EXPECT_EQ(out, removing("/Users/ann/.Trash") + removing("/Volumes/Stick/.Trashes/65534"));
+    EXPECT_TRUE(root.exists("/private/var/folders/zz/.Trashes/65534/victim"));
+    EXPECT_TRUE(root.exists("/Volumes/Shared/.Trashes/65534/others"));
+    EXPECT_FALSE(root.exists("/Volumes/Stick/.Trashes/65534/mine"));
+}
+
 }  // namespace

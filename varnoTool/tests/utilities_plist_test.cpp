@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include "Utilities.h"
 #include "host/testing.h"
@@ -124,10 +128,71 @@ TEST(DictionaryFiles, RemoveKeyExactSubstringAndDebug) {
     }
 }
 
+// A link a user made in their own folder leads neither reads nor rewrites
+// into the machine's files.
+TEST(PropertyListFiles, NoLinkAUserMadeIsFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand a folder to a user";
+    SandboxRoot root;
+    RunState state;
+    root.writeFile("/Library/Preferences/x.plist", "machine", 0600);
+    root.mkdirs("/Users/evil");
+    ASSERT_EQ(chown(root.real("/Users/evil").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(symlink("../../Library/Preferences", root.real("/Users/evil/prefs").c_str()), 0);
+    plist::Dictionary d;
+    d["LoginHook"] = plist::Value("evil");
+    std::string out = captureOutput([&] {
+        EXPECT_FALSE(dictionaryAtPath(std::string("/Users/evil/prefs/x.plist")));
+        EXPECT_FALSE(writeDictionaryToPath(&d, std::string("/Users/evil/prefs/x.plist")));
+    });
+    EXPECT_EQ(root.readFile("/Library/Preferences/x.plist"), "machine");
+}
+
 TEST(Resources, PathInsideTheMainBundle) {
     SandboxRoot root;
     std::string path = pathForResourceNamed("LocalizationCodes.plist");
     EXPECT_EQ(path.substr(path.size() - 43), "/Contents/Resources/LocalizationCodes.plist");
+}
+
+// The executor's own files are used only where no one but root could have
+// put or changed them.
+TEST(Resources, OwnResourcesOnlyWhereOnlyRootCouldChangeThem) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand files to others";
+    struct Case {
+        const char* name;
+        void (*spoil)(const SandboxRoot&);
+        int error;  // 0: opened
+    } cases[] = {
+        {"root's", [](const SandboxRoot&) {}, 0},
+        {"sticky folder on the way", [](const SandboxRoot& r) { chmod(r.real("/R").c_str(), 01777); }, 0},
+        {"file of another user",
+         [](const SandboxRoot& r) { (void)!chown(r.real("/R/Res/tool").c_str(), 65534, 0); }, EPERM},
+        {"folder others may write", [](const SandboxRoot& r) { chmod(r.real("/R/Res").c_str(), 0757); },
+         EPERM},
+        {"folder another group may write",
+         [](const SandboxRoot& r) {
+             (void)!chown(r.real("/R/Res").c_str(), 0, 65534);
+             chmod(r.real("/R/Res").c_str(), 0775);
+         },
+         EPERM},
+        {"a link",
+         [](const SandboxRoot& r) {
+             rename(r.real("/R/Res/tool").c_str(), r.real("/R/Res/real").c_str());
+             (void)!symlink("real", r.real("/R/Res/tool").c_str());
+         },
+         ELOOP},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SandboxRoot root;
+        root.writeFile("/R/Res/tool", "x", 0755);
+        c.spoil(root);
+        utilities_seams::resourcesFolder = root.real("/R/Res");
+        int fd = openOwnResource("tool");
+        int error = fd < 0 ? errno : 0;
+        if (fd >= 0) close(fd);
+        EXPECT_EQ(error, c.error);
+    }
+    utilities_seams::resourcesFolder.clear();
 }
 
 }  // namespace

@@ -29,13 +29,13 @@ int lstatRegular(const Entry& e, struct stat& st) {
 
 int replaceFileKeepingOwnerAndMode(const std::string& replacementPath,
                                    const std::string& targetPath) {
-    // Both names are resolved once, to their folders; every later step works
-    // relative to those, so a link swapped into a leading component after the
-    // checks cannot send the rename elsewhere.
+    // Both names are resolved once, to their folders and through no link;
+    // every later step works relative to those, so a link swapped into a
+    // leading component after the checks cannot send the rename elsewhere.
     Entry target, copy;
-    target.dir = vfs::openParentFolder(targetPath, &target.name);
+    target.dir = vfs::openParentFolderNoLinks(targetPath, &target.name);
     if (target.dir < 0) return errno;
-    copy.dir = vfs::openParentFolder(replacementPath, &copy.name);
+    copy.dir = vfs::openParentFolderNoLinks(replacementPath, &copy.name);
     if (copy.dir < 0) return errno;
 
     struct stat old {};

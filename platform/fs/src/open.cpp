@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <deque>
+#include <vector>
 
 #include "host/root.h"
 
@@ -15,6 +18,7 @@ namespace {
 // Kernels without openat2 (or a filter that refuses it) fall back to the
 // plain mapping of the machine path.
 bool openat2Missing = false;
+bool forcedWalk = false;
 
 // True when the root mapping leaves the path where it is (the program's own
 // bundle outside a sandbox root is used in place).
@@ -52,7 +56,166 @@ int openUnderRoot(std::string_view path, int flags, mode_t mode) {
     return open(host::realPath(path).c_str(), flags, mode);
 }
 
+// Only root can have made a link in a folder that is root's and that no one
+// else may write; such a link is part of the machine ("/var", "/tmp").
+bool trustedFolder(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// One component at a time, each opened with O_NOFOLLOW; a link is followed
+// only in a trusted folder, ".." goes back up the folders opened so far.
+int walkNoLinks(int rootFd, const std::string& rel, int flags, mode_t mode) {
+    std::vector<int> stack{rootFd};
+    auto unwind = [&stack](int result) {
+        int saved = errno;
+        for (size_t i = 1; i < stack.size(); ++i) close(stack[i]);
+        errno = saved;
+        return result;
+    };
+    auto split = [](const std::string& path) {
+        std::deque<std::string> parts;
+        size_t pos = 0;
+        while (pos <= path.size()) {
+            size_t slash = path.find('/', pos);
+            if (slash == std::string::npos) slash = path.size();
+            std::string name = path.substr(pos, slash - pos);
+            if (!name.empty() && name != ".") parts.push_back(std::move(name));
+            pos = slash + 1;
+        }
+        return parts;
+    };
+    std::deque<std::string> parts = split(rel);
+    int links = 0;
+    // Follows the link `name` in the current folder if it may be trusted.
+    auto follow = [&](const std::string& name) {
+        struct stat st {};
+        if (fstatat(stack.back(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+        if (!S_ISLNK(st.st_mode) || !trustedFolder(stack.back()) || ++links > 40) {
+            errno = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+            return false;
+        }
+        char target[4096];
+        ssize_t n = readlinkat(stack.back(), name.c_str(), target, sizeof target);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof target) {
+            errno = ELOOP;
+            return false;
+        }
+        std::string to(target, static_cast<size_t>(n));
+        if (to[0] == '/') {
+            for (size_t i = 1; i < stack.size(); ++i) close(stack[i]);
+            stack.resize(1);
+        }
+        std::deque<std::string> more = split(to);
+        parts.insert(parts.begin(), more.begin(), more.end());
+        return true;
+    };
+    while (!parts.empty()) {
+        std::string name = std::move(parts.front());
+        parts.pop_front();
+        if (name == "..") {
+            if (stack.size() > 1) {
+                close(stack.back());
+                stack.pop_back();
+            }
+            continue;
+        }
+        if (parts.empty()) {
+            int fd = openat(stack.back(), name.c_str(), flags | O_NOFOLLOW, mode);
+            if (fd >= 0 || (errno != ELOOP && errno != ENOTDIR)) return unwind(fd);
+            int error = errno;
+            struct stat st {};
+            if (fstatat(stack.back(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISLNK(st.st_mode)) {
+                errno = error;
+                return unwind(-1);
+            }
+            if (flags & O_NOFOLLOW) {
+                errno = ELOOP;
+                return unwind(-1);
+            }
+            if (!follow(name)) return unwind(-1);
+            continue;
+        }
+        int next = openat(stack.back(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next >= 0) {
+            stack.push_back(next);
+            continue;
+        }
+        if ((errno != ENOTDIR && errno != ELOOP) || !follow(name)) return unwind(-1);
+    }
+    // Only "/", "." or ".." components: the folder reached.
+    return unwind(openat(stack.back(), ".", flags, mode));
+}
+
+int openUnderRootNoLinks(std::string_view path, int flags, mode_t mode) {
+    flags |= O_CLOEXEC;
+    int rootFd = open(host::systemRoot().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) return -1;
+    std::string rel(path);
+    size_t start = rel.find_first_not_of('/');
+    rel = start == std::string::npos ? "." : rel.substr(start);
+    long fd = -1;
+    if (!openat2Missing && !forcedWalk) {
+        struct open_how how {};
+        how.flags = static_cast<unsigned long long>(flags);
+        how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
+        how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_SYMLINKS;
+        fd = syscall(SYS_openat2, rootFd, rel.c_str(), &how, sizeof how);
+        if (fd < 0 && (errno == ENOSYS || errno == EPERM)) openat2Missing = true;
+    }
+    // A link on the way: the walk tells the machine's own links from others.
+    if (openat2Missing || forcedWalk || (fd < 0 && (errno == ELOOP || errno == ENOTDIR)))
+        fd = walkNoLinks(rootFd, rel, flags, mode);
+    int saved = errno;
+    close(rootFd);
+    errno = saved;
+    return static_cast<int>(fd);
+}
+
+// Splits a machine path into its folder and last component.
+bool splitLeaf(std::string_view machinePath, std::string* parent, std::string* leaf) {
+    std::string path = normalizedMachinePath(machinePath);
+    if (path.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (path == "/" || name == "." || name == "..") {
+        errno = EINVAL;
+        return false;
+    }
+    if (slash == std::string::npos)
+        *parent = ".";
+    else if (slash == 0)
+        *parent = "/";
+    else
+        *parent = path.substr(0, slash);
+    *leaf = std::move(name);
+    return true;
+}
+
 }  // namespace
+
+int openMachinePathNoLinks(std::string_view machinePath, int flags, mode_t mode) {
+    if (machinePath.empty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    return openUnderRootNoLinks(machinePath, flags, mode);
+}
+
+int openParentFolderNoLinks(std::string_view machinePath, std::string* leaf) {
+    std::string parent;
+    std::string name;
+    if (!splitLeaf(machinePath, &parent, &name)) return -1;
+    int fd = openUnderRootNoLinks(parent, O_RDONLY | O_DIRECTORY, 0);
+    if (fd >= 0) *leaf = std::move(name);
+    return fd;
+}
+
+void forceNoLinksWalkForTesting(bool force) { forcedWalk = force; }
 
 std::string normalizedMachinePath(std::string_view path) {
     std::string out;
@@ -74,24 +237,9 @@ int openMachinePath(std::string_view machinePath, int flags, mode_t mode) {
 }
 
 int openParentFolder(std::string_view machinePath, std::string* leaf) {
-    std::string path = normalizedMachinePath(machinePath);
-    if (path.empty()) {
-        errno = ENOENT;
-        return -1;
-    }
-    size_t slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (path == "/" || name == "." || name == "..") {
-        errno = EINVAL;
-        return -1;
-    }
     std::string parent;
-    if (slash == std::string::npos)
-        parent = ".";
-    else if (slash == 0)
-        parent = "/";
-    else
-        parent = path.substr(0, slash);
+    std::string name;
+    if (!splitLeaf(machinePath, &parent, &name)) return -1;
     int fd = openUnderRoot(parent, O_RDONLY | O_DIRECTORY, 0);
     if (fd >= 0) *leaf = std::move(name);
     return fd;

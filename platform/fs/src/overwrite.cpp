@@ -158,6 +158,34 @@ int overwriteFileData(int fd, off_t size, removefile_flags_t flags) {
     return 0;
 }
 
+namespace {
+
+// Overwrites the owner's files with other names inside an open folder.
+int overwriteOwnedLinkedInside(int fd, removefile_flags_t flags, uid_t owner) {
+    int first = 0;
+    auto note = [&first](int error) {
+        if (error != 0 && first == 0) first = error;
+    };
+    WalkCallbacks cb;
+    cb.entry = [&](const WalkEntry& e) {
+        if (e.info.kind == NodeKind::Folder) return true;
+        if (e.info.kind == NodeKind::File)
+            note(overwriteIfOwnedLinked(e.folderFd, std::string(e.name).c_str(), flags, owner));
+        return false;
+    };
+    cb.error = [&](const WalkEntry&, int error) { note(error); };
+    note(walkFolderFd(fd, WalkOrder::AsStored, cb, WalkLookup::KindOnly));
+    return first;
+}
+
+}  // namespace
+
+int removeFolderContentsForOwner(int folderFd, removefile_flags_t flags, uid_t owner) {
+    int first = passesFor(flags) == nullptr ? 0 : overwriteOwnedLinkedInside(folderFd, flags, owner);
+    int removal = removeFolderContents(folderFd, flags);
+    return first != 0 ? first : removal;
+}
+
 int removefileForOwner(std::string_view machinePath, removefile_flags_t flags, uid_t owner) {
     if (passesFor(flags) == nullptr) return removefile(machinePath, flags);
     int first = 0;
@@ -176,16 +204,7 @@ int removefileForOwner(std::string_view machinePath, removefile_flags_t flags, u
             int fd =
                 openat(parentFd, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (fd >= 0) {
-                WalkCallbacks cb;
-                cb.entry = [&](const WalkEntry& e) {
-                    if (e.info.kind == NodeKind::Folder) return true;
-                    if (e.info.kind == NodeKind::File)
-                        note(overwriteIfOwnedLinked(e.folderFd, std::string(e.name).c_str(), flags,
-                                                    owner));
-                    return false;
-                };
-                cb.error = [&](const WalkEntry&, int error) { note(error); };
-                note(walkFolderFd(fd, WalkOrder::AsStored, cb, WalkLookup::KindOnly));
+                note(overwriteOwnedLinkedInside(fd, flags, owner));
                 close(fd);
             }
         }

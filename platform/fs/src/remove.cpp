@@ -75,6 +75,12 @@ class Remover {
 
 }  // namespace
 
+int removeFolderContents(int folderFd, removefile_flags_t flags) {
+    Remover remover(flags);
+    remover.removeContents(folderFd);
+    return remover.firstError();
+}
+
 int removefile(std::string_view machinePath, removefile_flags_t flags) {
     std::string leaf;
     int parentFd = openParentFolder(machinePath, &leaf);

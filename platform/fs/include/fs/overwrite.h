@@ -30,4 +30,7 @@ int overwriteFileData(int fd, off_t size, removefile_flags_t flags);
 // Returns 0 or the errno of the first failure.
 int removefileForOwner(std::string_view machinePath, removefile_flags_t flags, uid_t owner);
 
+// The same for the contents of an open folder, kept itself.
+int removeFolderContentsForOwner(int folderFd, removefile_flags_t flags, uid_t owner);
+
 }  // namespace vfs

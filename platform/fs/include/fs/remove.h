@@ -33,4 +33,9 @@ inline constexpr removefile_flags_t REMOVEFILE_SECURE_1_PASS = 16;
 // Refuses "/" and a last component "." or ".." with EINVAL.
 int removefile(std::string_view machinePath, removefile_flags_t flags);
 
+// Removes everything inside an open folder (REMOVEFILE_RECURSIVE |
+// REMOVEFILE_KEEP_PARENT on the folder itself), for a caller that opened and
+// checked the folder and must not look it up by path again.
+int removeFolderContents(int folderFd, removefile_flags_t flags);
+
 }  // namespace vfs
