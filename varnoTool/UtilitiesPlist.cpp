@@ -16,6 +16,7 @@
 #include "fs/errors.h"
 #include "fs/open.h"
 #include "host/root.h"
+#include "host/self.h"
 #include "host/system.h"
 
 namespace {
@@ -119,10 +120,7 @@ std::string userFolderName() {
 std::string pathForResourceNamed(std::string_view name) {
     // The main bundle: the application folder around Contents/MacOS, or the
     // executable's own folder for a bare tool.
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    std::string folder = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string("/");
-    folder = removeLastPathComponent(folder, false);
+    std::string folder = removeLastPathComponent(host::executablePath().value_or("/"), false);
     constexpr std::string_view kMacOS = "/Contents/MacOS";
     if (folder.size() > kMacOS.size() &&
         std::string_view(folder).substr(folder.size() - kMacOS.size()) == kMacOS)
@@ -156,10 +154,9 @@ std::string resourcesFolder;
 int openOwnResource(std::string_view name) {
     if (!utilities_seams::resourcesFolder.empty())
         return openResourceIn(utilities_seams::resourcesFolder, name);
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return -1;
-    std::string folder(exe, static_cast<std::size_t>(n));
+    std::optional<std::string> exe = host::executablePath();
+    if (!exe) return -1;
+    std::string folder = *exe;
     folder.erase(folder.rfind('/'));
     constexpr std::string_view kMacOS = "/Contents/MacOS";
     if (folder.size() <= kMacOS.size() ||
@@ -182,8 +179,9 @@ int openResourceIn(const std::string& folder, std::string_view name) {
     // Each step is checked before the next is taken from it.
     auto checked = [](int fd, bool isFolder) {
         struct stat st {};
-        if (fd >= 0 && (fstat(fd, &st) != 0 || (isFolder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) ||
-                        !onlyRootCanChange(st, isFolder))) {
+        if (fd >= 0 &&
+            (fstat(fd, &st) != 0 || (isFolder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) ||
+             !onlyRootCanChange(st, isFolder))) {
             close(fd);
             errno = EPERM;
             return -1;
@@ -203,7 +201,8 @@ int openResourceIn(const std::string& folder, std::string_view name) {
         fd = checked(next, true);
     }
     if (fd < 0) return -1;
-    int file = openat(fd, std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    int file =
+        openat(fd, std::string(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     int error = errno;
     close(fd);
     errno = error;

@@ -27,6 +27,7 @@
 #include "Request.h"
 #include "auth/authorization.h"
 #include "host/root.h"
+#include "host/self.h"
 
 extern char** environ;
 
@@ -51,7 +52,8 @@ void sanitizeProcess(bool selfRepairChild) {
     clearenv();
     setenv("PATH", "/usr/bin:/bin:/usr/sbin:/sbin", 1);
     if (root != "/") setenv("VARNO_SYSTEM_ROOT", root.c_str(), 1);
-    if (!keptReference.empty()) setenv(auth::kPrivilegedReferenceVariable, keptReference.c_str(), 1);
+    if (!keptReference.empty())
+        setenv(auth::kPrivilegedReferenceVariable, keptReference.c_str(), 1);
     if (requireSandbox) setenv("VARNO_REQUIRE_SANDBOX", "1", 1);
     umask(022);
 }
@@ -87,8 +89,8 @@ int lockRepair(const char* pathToSelf) {
     std::string name = "." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".repair";
     int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return -1;
-    int fd = openat(dir, name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                    0600);
+    int fd =
+        openat(dir, name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     int saved = errno;
     close(dir);
     if (fd < 0) {
@@ -96,8 +98,8 @@ int lockRepair(const char* pathToSelf) {
         return -1;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 ||
-        (st.st_mode & 077) != 0 || st.st_nlink != 1) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 || (st.st_mode & 077) != 0 ||
+        st.st_nlink != 1) {
         close(fd);
         errno = EPERM;
         return -1;
@@ -207,7 +209,8 @@ void relay(int stream) {
     auth::OSStatus status = auth::AuthorizationExecuteWithPrivileges(
         authorization, pathToSelf, auth::kAuthorizationFlagDefaults, {kSelfRepairArgument},
         &stream);
-    if (status != 0) printf("Error %ld in AuthorizationExecuteWithPrivileges\n", static_cast<long>(status));
+    if (status != 0)
+        printf("Error %ld in AuthorizationExecuteWithPrivileges\n", static_cast<long>(status));
     if (stream != nullptr) {
         // A child that ends early must not take the forwarder down with it;
         // its status is what the caller needs.
@@ -231,21 +234,14 @@ void relay(int stream) {
 // Fills buffer with our own executable's path. Returns 0, or -1 with the
 // required size in *bufsize when the buffer is too small.
 int MyGetExecutablePath(char* buffer, uint32_t* bufsize) {
-    std::vector<char> link(4096);
-    for (;;) {
-        ssize_t n = readlink("/proc/self/exe", link.data(), link.size());
-        if (n < 0) return -1;
-        if (static_cast<size_t>(n) < link.size()) {
-            if (static_cast<uint32_t>(n) + 1 > *bufsize) {
-                *bufsize = static_cast<uint32_t>(n) + 1;
-                return -1;
-            }
-            memcpy(buffer, link.data(), static_cast<size_t>(n));
-            buffer[n] = '\0';
-            return 0;
-        }
-        link.resize(link.size() * 2);
+    const std::optional<std::string> exe = host::executablePath();
+    if (!exe) return -1;
+    if (exe->size() + 1 > *bufsize) {
+        *bufsize = static_cast<uint32_t>(exe->size() + 1);
+        return -1;
     }
+    memcpy(buffer, exe->c_str(), exe->size() + 1);
+    return 0;
 }
 
 int main(int argc, char* argv[]) {

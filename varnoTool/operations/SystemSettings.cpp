@@ -19,6 +19,7 @@
 #include "fs/overwrite.h"
 #include "fs/ref.h"
 #include "host/root.h"
+#include "host/self.h"
 
 namespace {
 
@@ -111,8 +112,8 @@ int pathToSelf(std::string* path) {
         wstrnl("Error allocating path_to_self");
         return 22;
     }
-    ssize_t n = readlink("/proc/self/exe", buffer, size);
-    if (n >= 0 && static_cast<std::size_t>(n) == size) {
+    const std::optional<std::string> exe = host::executablePath();
+    if (exe && exe->size() >= size) {
         // Possibly cut short: once more with room for any path.
         size = kGrownPathSize;
         char* grown = static_cast<char*>(realloc(buffer, size));
@@ -122,14 +123,14 @@ int pathToSelf(std::string* path) {
             return 12;
         }
         buffer = grown;
-        n = readlink("/proc/self/exe", buffer, size);
     }
-    if (n < 0 || static_cast<std::size_t>(n) >= size) {
+    if (!exe || exe->size() >= size) {
         free(buffer);
         puts("Can't get path_to_self");
         return 13;
     }
-    *path = host::machinePath(std::string(buffer, static_cast<std::size_t>(n)));
+    memcpy(buffer, exe->c_str(), exe->size() + 1);
+    *path = host::machinePath(buffer);
     free(buffer);
     return 0;
 }

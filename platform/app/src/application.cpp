@@ -14,6 +14,7 @@
 
 #include "app/propertylistfile.h"
 #include "host/root.h"
+#include "host/self.h"
 
 namespace app {
 
@@ -48,10 +49,10 @@ void terminate() {
 }
 
 QString mainBundlePath() {
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return QDir::currentPath();
-    const QString folder = QFileInfo(QFile::decodeName(QByteArray(exe, n))).absolutePath();
+    const std::optional<std::string> exe = host::executablePath();
+    if (!exe) return QDir::currentPath();
+    const QString folder =
+        QFileInfo(QFile::decodeName(QByteArray::fromStdString(*exe))).absolutePath();
     const QString kMacOS = QStringLiteral("/Contents/MacOS");
     if (folder.endsWith(kMacOS)) return folder.left(folder.size() - kMacOS.size());
     return folder;

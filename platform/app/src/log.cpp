@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "app/format.h"
+#include "host/self.h"
 
 namespace app {
 namespace {
@@ -24,10 +25,9 @@ QString processName() {
         QString name = QCoreApplication::applicationName();
         if (!name.isEmpty()) return name;
     }
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return QStringLiteral("unknown");
-    return QFileInfo(QString::fromLocal8Bit(exe, n)).fileName();
+    const std::optional<std::string> exe = host::executablePath();
+    if (!exe) return QStringLiteral("unknown");
+    return QFileInfo(QString::fromLocal8Bit(QByteArray::fromStdString(*exe))).fileName();
 }
 
 // A program that runs on a sandbox system root, or under test, keeps its

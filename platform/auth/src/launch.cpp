@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "host/root.h"
+#include "host/self.h"
 #include "internal.h"
 
 namespace auth::detail {
@@ -48,19 +49,11 @@ using detail::Handle;
 // The trampoline sits beside the calling program's own executable. The
 // kernel names that file, so a caller's environment cannot redirect it.
 std::optional<std::string> trampolinePath() {
-    std::vector<char> buf(1024);
-    for (;;) {
-        ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
-        if (n < 0) return std::nullopt;
-        if (static_cast<size_t>(n) < buf.size()) {
-            std::string exe(buf.data(), static_cast<size_t>(n));
-            size_t slash = exe.rfind('/');
-            if (slash == std::string::npos) return std::nullopt;
-            return exe.substr(0, slash + 1) + detail::kTrampolineName;
-        }
-        if (buf.size() >= (1u << 16)) return std::nullopt;
-        buf.resize(buf.size() * 2);
-    }
+    std::optional<std::string> exe = host::executablePath();
+    if (!exe) return std::nullopt;
+    size_t slash = exe->rfind('/');
+    if (slash == std::string::npos) return std::nullopt;
+    return exe->substr(0, slash + 1) + detail::kTrampolineName;
 }
 
 // Moves a new descriptor above the ones the child rearranges (0 to 3).

@@ -1,4 +1,5 @@
 #include "host/root.h"
+#include "host/self.h"
 
 #include <fcntl.h>
 #include <sys/auxv.h>
@@ -13,7 +14,9 @@
 namespace host {
 namespace {
 
-bool runsWithGainedPrivileges() { return getauxval(AT_SECURE) != 0; }
+bool runsWithGainedPrivileges() {
+    return getauxval(AT_SECURE) != 0;
+}
 
 // Strips trailing slashes; "" and "/" both mean the real root.
 std::string normalizedRoot(std::string root) {
@@ -28,10 +31,9 @@ bool trustedByRoot(const struct stat& st) {
 // A privileged process trusts only a root-owned, root-only-writable file in a
 // root-owned, root-only-writable folder beside its executable.
 std::optional<std::string> rootFromSidecar() {
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return std::nullopt;
-    std::string dir(exe, static_cast<size_t>(n));
+    std::optional<std::string> exe = executablePath();
+    if (!exe) return std::nullopt;
+    std::string dir = *exe;
     dir.erase(dir.rfind('/') + 1);
     int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd < 0) return std::nullopt;
@@ -57,13 +59,13 @@ std::optional<std::string> rootFromSidecar() {
 // The running program's own bundle ("X.app/" around Contents/MacOS), or "".
 const std::string& ownBundle() {
     static const std::string bundle = [] {
-        char exe[4096];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        if (n <= 0) return std::string();
-        std::string dir(exe, static_cast<size_t>(n));
+        std::optional<std::string> exe = executablePath();
+        if (!exe) return std::string();
+        std::string dir = *exe;
         dir.erase(dir.rfind('/'));
         constexpr std::string_view kMacOS = "/Contents/MacOS";
-        if (dir.size() <= kMacOS.size() || dir.compare(dir.size() - kMacOS.size(), kMacOS.size(), kMacOS) != 0)
+        if (dir.size() <= kMacOS.size() ||
+            dir.compare(dir.size() - kMacOS.size(), kMacOS.size(), kMacOS) != 0)
             return std::string();
         return dir.substr(0, dir.size() - kMacOS.size()) + "/";
     }();
@@ -89,7 +91,9 @@ std::string systemRoot() {
     return root.empty() ? "/" : root;
 }
 
-bool isSandboxed() { return systemRoot() != "/"; }
+bool isSandboxed() {
+    return systemRoot() != "/";
+}
 
 std::string realPath(std::string_view path) {
     std::string root = systemRoot();
