@@ -202,6 +202,42 @@ TEST_F(FSInfoTest, NoDisksAndNoVolumesCompleteAtOnceWithEmptyLists) {
     }
 }
 
+TEST_F(FSInfoTest, NoVolumeDeviceNodesCompleteTheUpdateAtOnce) {
+    describeTwoDisks();
+    info_->updateCache();
+    ASSERT_TRUE(waitForUpdates(1));
+    ASSERT_FALSE(info_->allVolumesInfo().isEmpty());
+
+    // Not even a startup volume: the volume stage has no device to ask about.
+    app::testing::NoFixedMounts noFixedMounts;
+    root_.writeFile(app::kSandboxMountTable, "");
+    ASSERT_TRUE(info_->allVolumeDeviceNodes().isEmpty());
+    struct Case {
+        const char* what;
+        std::vector<std::string> disks;
+        Runs runs;
+        QStringList described;
+    } cases[] = {
+        {"whole disks but no volumes",
+         {"disk0"},
+         {{"list", "-plist"}, {"info", "-plist", "disk0"}},
+         {"disk0"}},
+        {"neither disks nor volumes", {}, {{"list", "-plist"}}, {}},
+    };
+    int expected = 1;
+    for (const Case& c : cases) {
+        unlink(root_.real(sandbox::kJournalPath).c_str());
+        writeListing(root_, c.disks);
+        info_->updateCache();
+        ASSERT_TRUE(waitForUpdates(++expected)) << c.what;
+        EXPECT_EQ(updates_, expected) << c.what;
+        EXPECT_EQ(info_->currentUpdateStage(), KVXFSInfoUpdateStageIdle) << c.what;
+        EXPECT_EQ(diskutilRuns(root_), c.runs) << c.what;
+        EXPECT_EQ(ids(info_->allDisksInfo()), c.described) << c.what;
+        EXPECT_TRUE(info_->allVolumesInfo().isEmpty()) << c.what;
+    }
+}
+
 TEST_F(FSInfoTest, DevicesTheUtilityCannotDescribeAreDropped) {
     describeTwoDisks();
     writeListing(root_, {"disk0", "disk9", "disk7", "disk1"});

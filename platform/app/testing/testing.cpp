@@ -17,6 +17,10 @@
 #include <stdexcept>
 
 namespace app::testing {
+
+// The mount table's switch (mounttable.cpp).
+extern bool sandboxLeavesOutFixedMounts;
+
 namespace {
 
 struct Bus {
@@ -154,6 +158,14 @@ int LogCapture::countEndingWith(const QString& text) const {
     for (const QString& line : lines_)
         if (line.endsWith(text)) ++n;
     return n;
+}
+
+NoFixedMounts::NoFixedMounts() : previous_(sandboxLeavesOutFixedMounts) {
+    sandboxLeavesOutFixedMounts = true;
+}
+
+NoFixedMounts::~NoFixedMounts() {
+    sandboxLeavesOutFixedMounts = previous_;
 }
 
 }  // namespace app::testing

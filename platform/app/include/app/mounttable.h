@@ -8,6 +8,7 @@
 // "/home") followed by the lines of kSandboxMountTable, which tests write to
 // mount and unmount volumes, in the form
 //   /dev/disk1s2 on /Volumes/Data (hfs, local, journaled)
+// Test programs can leave the fixed mounts out (app::testing::NoFixedMounts).
 
 #include <QByteArray>
 #include <QString>

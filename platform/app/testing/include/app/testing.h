@@ -75,4 +75,18 @@ class LogCapture {
     LogHandler previous_;
 };
 
+// While it lives, the sandbox's mount table (getmntinfo, statfs) leaves out
+// its fixed mounts, the startup volume on "/" among them: a machine with no
+// volumes but those the test writes to the table.
+class NoFixedMounts {
+  public:
+    NoFixedMounts();
+    ~NoFixedMounts();
+    NoFixedMounts(const NoFixedMounts&) = delete;
+    NoFixedMounts& operator=(const NoFixedMounts&) = delete;
+
+  private:
+    bool previous_;
+};
+
 }  // namespace app::testing
