@@ -90,8 +90,9 @@ bool trustedGroup(gid_t gid) {
 // is cleared, and lipo opens its output by path; run as that folder's owner
 // (the one nearest the executable), whatever lipo opens it opens with no
 // more than that user could. A path only root can change keeps root. None
-// when the path cannot be walked, or a folder is open to writers other than
-// its owner (lipo could be sent anywhere they like).
+// when the path cannot be walked, a folder is open to writers other than
+// its owner (lipo could be sent anywhere they like), or such a user's copy
+// would become a set-ID executable.
 std::optional<uid_t> lipoWriterForPath(const std::string& path) {
     uid_t writer = 0;
     for (std::size_t slash = 0; slash != std::string::npos; slash = path.find('/', slash + 1)) {
@@ -107,6 +108,15 @@ std::optional<uid_t> lipoWriterForPath(const std::string& path) {
             ((st.st_mode & S_IWGRP) != 0 && !sticky && !trustedGroup(st.st_gid)))
             return std::nullopt;
         if (st.st_uid != 0) writer = st.st_uid;
+    }
+    // The copy such a user's lipo writes is theirs until it takes the
+    // executable's place, owner and mode: never a set-ID one.
+    if (writer != 0) {
+        int file = vfs::openMachinePathNoLinks(path, O_PATH | O_NOFOLLOW);
+        struct stat st {};
+        bool setID = file < 0 || fstat(file, &st) != 0 || (st.st_mode & (S_ISUID | S_ISGID)) != 0;
+        if (file >= 0) close(file);
+        if (setID) return std::nullopt;
     }
     return writer;
 }
