@@ -272,8 +272,10 @@ void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::i
     }
     std::int64_t saved = sizeAtPath(path) - sizeAtPath(slimmed);
 
+    // The copy is removed as its name was cleared, never through a link
+    // swapped into the bundle meanwhile.
     if (AEDEBUG) {
-        removePathCharDebug(slimmed.c_str(), false, true);
+        clearOutputPath(slimmed);
         addToTotalSizeRemoved(saved);
         return;
     }
@@ -284,7 +286,7 @@ void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::i
         printText("*** Error %ld moving %s to %s.\n", static_cast<long>(vfs::osErrFromErrno(error)),
                   plist::displayForm(slimmed).c_str(),
                   plist::displayForm(lastPathComponent(path, false)).c_str());
-        removePathCharDebug(slimmed.c_str(), false, true);
+        clearOutputPath(slimmed);
         return;
     }
     addToTotalSizeRemoved(saved);
