@@ -79,6 +79,48 @@ bool clearOutputPath(const std::string& path) {
     return clear;
 }
 
+// Groups whose members may change folders that are otherwise root's: root's
+// own and the administrators', who could act as root anyway.
+bool trustedGroup(gid_t gid) {
+    return gid == 0 || gid == 80;
+}
+
+// Whose rights lipo writes its copy with. Whoever can change a folder on
+// the way to the executable could swap it for a link after the copy's name
+// is cleared, and lipo opens its output by path; run as that folder's owner
+// (the one nearest the executable), whatever lipo opens it opens with no
+// more than that user could. A path only root can change keeps root. None
+// when the path cannot be walked, a folder is open to writers other than
+// its owner (lipo could be sent anywhere they like), or such a user's copy
+// would become a set-ID executable.
+std::optional<uid_t> lipoWriterForPath(const std::string& path) {
+    uid_t writer = 0;
+    for (std::size_t slash = 0; slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        int folder = vfs::openMachinePathNoLinks(slash == 0 ? "/" : path.substr(0, slash),
+                                                 O_PATH | O_DIRECTORY);
+        if (folder < 0) return std::nullopt;
+        struct stat st {};
+        int statResult = fstat(folder, &st);
+        close(folder);
+        if (statResult != 0) return std::nullopt;
+        bool sticky = (st.st_mode & S_ISVTX) != 0;
+        if (((st.st_mode & S_IWOTH) != 0 && !sticky) ||
+            ((st.st_mode & S_IWGRP) != 0 && !sticky && !trustedGroup(st.st_gid)))
+            return std::nullopt;
+        if (st.st_uid != 0) writer = st.st_uid;
+    }
+    // The copy such a user's lipo writes is theirs until it takes the
+    // executable's place, owner and mode: never a set-ID one.
+    if (writer != 0) {
+        int file = vfs::openMachinePathNoLinks(path, O_PATH | O_NOFOLLOW);
+        struct stat st {};
+        bool setID = file < 0 || fstat(file, &st) != 0 || (st.st_mode & (S_ISUID | S_ISGID)) != 0;
+        if (file >= 0) close(file);
+        if (setID) return std::nullopt;
+    }
+    return writer;
+}
+
 // The status of a tool run: the utility's own failure, else the tool's exit status.
 int taskStatus(int result, int exitStatus) {
     return result != 0 ? result : exitStatus;
@@ -205,14 +247,15 @@ void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::i
 
     printText("\tStripping %s %s from %s\n", names.size() == 1 ? "architecture" : "architectures",
               describeNames(names).c_str(), plist::displayForm(path).c_str());
-    if (!clearOutputPath(slimmed)) {
+    std::optional<uid_t> writer = lipoWriterForPath(path);
+    if (!writer || !clearOutputPath(slimmed)) {
         printText("\t*** Error: no slimmed copy of %s; the executable is left as it was.\n",
                   plist::displayForm(path).c_str());
         return;
     }
     std::optional<std::string> output;
     int exitStatus = 0;
-    int result = executeAndWaitForTaskWithUserID(kLipo, argv, &output, 0, &exitStatus);
+    int result = executeAndWaitForTaskWithUserID(kLipo, argv, &output, *writer, &exitStatus);
     int status = taskStatus(result, exitStatus);
     if (status != 0) {
         printText("*** Error %ld stripping %s with lipo: %s\n", static_cast<long>(status),
@@ -229,8 +272,10 @@ void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::i
     }
     std::int64_t saved = sizeAtPath(path) - sizeAtPath(slimmed);
 
+    // The copy is removed as its name was cleared, never through a link
+    // swapped into the bundle meanwhile.
     if (AEDEBUG) {
-        removePathCharDebug(slimmed.c_str(), false, true);
+        clearOutputPath(slimmed);
         addToTotalSizeRemoved(saved);
         return;
     }
@@ -241,7 +286,7 @@ void removeArchitectureNX(const bundle::Bundle& bundle, const std::vector<std::i
         printText("*** Error %ld moving %s to %s.\n", static_cast<long>(vfs::osErrFromErrno(error)),
                   plist::displayForm(slimmed).c_str(),
                   plist::displayForm(lastPathComponent(path, false)).c_str());
-        removePathCharDebug(slimmed.c_str(), false, true);
+        clearOutputPath(slimmed);
         return;
     }
     addToTotalSizeRemoved(saved);

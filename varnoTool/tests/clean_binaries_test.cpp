@@ -233,6 +233,48 @@ TEST_F(CleanBinaries, ALinkAtTheSlimmedCopysNameIsClearedBeforeLipoRuns) {
     EXPECT_EQ(root.readFile(exe), "slim");
 }
 
+// Whoever can change a folder on the way to the executable could turn lipo's
+// output path elsewhere: lipo then writes with that owner's rights, and a
+// folder anyone may change, or a set-ID executable whose copy would be that
+// user's, is not slimmed.
+TEST_F(CleanBinaries, BundlesOthersCanChangeAreSlimmedWithTheirRightsOrNotAtAll) {
+    playMachine("i386");
+    const std::string fat = fatMachO({"ppc", "i386"});
+    root.mkdirs("/Applications/Mine");
+    root.mkdirs("/Applications/Open");
+    ASSERT_EQ(chown(root.real("/Applications/Mine").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(root.real("/Applications/Open").c_str(), 0777), 0);
+    // The sandbox's lipo, run as that user, must reach the root and its journal.
+    ASSERT_EQ(chmod(root.real("/").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(root.writeFile(sandbox::kJournalPath, "").c_str(), 0666), 0);
+    std::string mine = addBundle("/Applications/Mine/A.app", fat);
+    for (const char* folder : {"/Applications/Mine/A.app", "/Applications/Mine/A.app/Contents",
+                               "/Applications/Mine/A.app/Contents/MacOS"})
+        ASSERT_EQ(chown(root.real(folder).c_str(), 65534, 65534), 0);
+    std::string setID = addBundle("/Applications/Mine/B.app", fat, 04755);
+    std::string open = addBundle("/Applications/Open/C.app", fat);
+
+    RunResult r = clean({"UserApplications", "ppc"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(llvmArchs(mine), "i386 \n") << r.out;
+    EXPECT_EQ(statOf(mine).uid, 0u);
+    for (const std::string& exe : {setID, open}) {
+        EXPECT_EQ(root.readFile(exe), fat) << exe;
+        EXPECT_NE(r.out.find("\t*** Error: no slimmed copy of " + exe +
+                             "; the executable is left as it was.\n"),
+                  std::string::npos)
+            << r.out;
+    }
+    // The only copy written is A's, as its folders' owner.
+    std::vector<sandbox::JournalEntry> removals;
+    for (auto& e : lipoRuns())
+        if (e.argv.size() > 1 && e.argv[1] == "-remove") removals.push_back(e);
+    ASSERT_EQ(removals.size(), 1u);
+    EXPECT_EQ(removals[0].euid, 65534u);
+    EXPECT_EQ(removals[0].argv, (std::vector<std::string>{"lipo", "-remove", "ppc", mine, "-output",
+                                                          mine + ".slimmed"}));
+}
+
 TEST_F(CleanBinaries, ScansNestedBundlesButNotUpperCaseOnesOrOtherFolders) {
     playMachine("x86_64");
     const std::string fat = fatMachO({"ppc", "i386"});

@@ -23,7 +23,10 @@
 
 #include "Protocol.h"
 #include "Utilities.h"
+#include "bundle/arch.h"
+#include "bundle/machofixtures.h"
 #include "host/testing.h"
+#include "operations/CleanBinaries.h"
 #include "operations/PreferenceFiles.h"
 #include "operations/SystemSettings.h"
 #include "sandbox/sandbox.h"
@@ -229,6 +232,48 @@ TEST_F(Races, SettingVisibility) {
     EXPECT_GT(rounds, 0);
     RecordProperty("rounds", rounds);
     EXPECT_EQ(victimsState(), before);
+}
+
+TEST_F(Races, SlimmingABundleAUserCanWrite) {
+    root.writeFile(bundle::kHostArchFile, "i386");
+    // A lipo that opens its output the ordinary way, through whatever its
+    // path names when it gets there; its copy is the input itself, so every
+    // round finds a universal executable again.
+    root.writeFile("/usr/bin/lipo",
+                   "#!/bin/sh\n"
+                   "if [ \"$1\" = -info ]; then\n"
+                   "  echo \"Architectures in the fat file: $2 are: ppc i386 \"; exit 0\n"
+                   "fi\n"
+                   "id -u >> \"${VARNO_SYSTEM_ROOT:?}/private/tmp/lipo-runs\"\n"
+                   "cat \"${VARNO_SYSTEM_ROOT:?}$3\" > \"${VARNO_SYSTEM_ROOT:?}$5\"\n",
+                   0755);
+    const std::string app = "/Applications/Stuff/Evil.app";
+    const std::string exe = app + "/Contents/MacOS/Evil";
+    plist::Dictionary info;
+    info["CFBundleExecutable"] = plist::Value(std::string("Evil"));
+    root.writeFile(app + "/Contents/Info.plist", plist::writeXML(plist::Value(info)));
+    root.writeFile(exe, bundle::testing::fatMachO({"ppc", "i386"}), 0755);
+    for (const std::string& p : {std::string("/Applications/Stuff"), app, app + "/Contents",
+                                 app + "/Contents/MacOS", exe, app + "/Contents/Info.plist"})
+        give(p);
+    auto macosTargets = plantVictims(app + "/Contents/MacOS", "Evil.slimmed", "victim");
+    auto appTargets = plantVictims(app, "Contents/MacOS/Evil.slimmed", "victim");
+    const std::string before = victimsState();
+    pid_t swapper = startSwapping(
+        {{root.real(app + "/Contents/MacOS"), macosTargets}, {root.real(app), appTargets}});
+    plist::Dictionary request;
+    request["UserApplications"] = plist::Value::boolean(true);
+    request["ppc"] = plist::Value::boolean(true);
+    int rounds = runRounds(0, [&] { cleanBinaries(request); });
+    stop(swapper);
+    EXPECT_GT(rounds, 0);
+    RecordProperty("rounds", rounds);
+    EXPECT_EQ(victimsState(), before);
+    // lipo did write copies, every time with the bundle owner's rights.
+    std::string users = root.readFile("/private/tmp/lipo-runs").value_or("");
+    EXPECT_FALSE(users.empty());
+    for (size_t at; (at = users.find("65534\n")) != std::string::npos;) users.erase(at, 6);
+    EXPECT_EQ(users, "");
 }
 
 }  // namespace
