@@ -181,7 +181,8 @@ int overwriteOwnedLinkedInside(int fd, removefile_flags_t flags, uid_t owner) {
 }  // namespace
 
 int removeFolderContentsForOwner(int folderFd, removefile_flags_t flags, uid_t owner) {
-    int first = passesFor(flags) == nullptr ? 0 : overwriteOwnedLinkedInside(folderFd, flags, owner);
+    int first =
+        passesFor(flags) == nullptr ? 0 : overwriteOwnedLinkedInside(folderFd, flags, owner);
     int removal = removeFolderContents(folderFd, flags);
     return first != 0 ? first : removal;
 }
@@ -193,7 +194,7 @@ int removefileForOwner(std::string_view machinePath, removefile_flags_t flags, u
         if (error != 0 && first == 0) first = error;
     };
     std::string leaf;
-    int parentFd = openParentFolder(machinePath, &leaf);
+    int parentFd = openParentFolderNoLinks(machinePath, &leaf);
     if (parentFd >= 0) {
         struct stat st {};
         if (fstatat(parentFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {

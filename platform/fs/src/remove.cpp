@@ -83,7 +83,9 @@ int removeFolderContents(int folderFd, removefile_flags_t flags) {
 
 int removefile(std::string_view machinePath, removefile_flags_t flags) {
     std::string leaf;
-    int parentFd = openParentFolder(machinePath, &leaf);
+    // A link a user planted on the way (a folder of their home swapped for a
+    // link to a machine folder) must not lead a root removal elsewhere.
+    int parentFd = openParentFolderNoLinks(machinePath, &leaf);
     if (parentFd < 0) return errno;
     Remover remover(flags);
     struct stat st {};

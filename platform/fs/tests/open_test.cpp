@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fs/open.h"
+#include "fs/overwrite.h"
 #include "fs/remove.h"
 #include "host/testing.h"
 #include "support.h"
@@ -82,6 +83,27 @@ TEST(OpenNoLinks, RemovesFolderContentsThroughTheDescriptor) {
     EXPECT_FALSE(root.exists("/t/moved/a"));
     EXPECT_FALSE(root.exists("/t/moved/link"));
     EXPECT_EQ(readReal(outside.path() + "/kept"), "x");
+}
+
+// A bundle folder a user swapped for a link to a machine folder: a root
+// removal of a path below it goes nowhere, with or without overwriting.
+TEST(OpenNoLinks, RemovalsNeverPassALinkAUserPlanted) {
+    if (!host::testing::runningAsRoot()) GTEST_SKIP() << "needs root to hand a folder to a user";
+    SandboxRoot root;
+    root.writeFile("/System/Library/Finder.app/Contents/Resources/French.lproj/x", "keep");
+    root.writeFile("/Applications/Evil.app/Contents/Resources/French.lproj/x", "mine");
+    ASSERT_EQ(chown(root.real("/Applications/Evil.app").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(rename(root.real("/Applications/Evil.app/Contents").c_str(),
+                     root.real("/Applications/Evil.app/Old").c_str()),
+              0);
+    ASSERT_EQ(symlink("../../System/Library/Finder.app/Contents",
+                      root.real("/Applications/Evil.app/Contents").c_str()),
+              0);
+    const std::string path = "/Applications/Evil.app/Contents/Resources/French.lproj";
+    EXPECT_EQ(vfs::removefile(path, vfs::REMOVEFILE_RECURSIVE), ELOOP);
+    vfs::removefileForOwner(path, vfs::REMOVEFILE_RECURSIVE | vfs::REMOVEFILE_SECURE_1_PASS, 0);
+    EXPECT_EQ(readReal(root.real("/System/Library/Finder.app/Contents/Resources/French.lproj/x")),
+              "keep");
 }
 
 }  // namespace
