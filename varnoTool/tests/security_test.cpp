@@ -32,21 +32,7 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-// Under AddressSanitizer every instrumented program needs its runtime first
-// in the library list and a vast address space: a preloaded library or an
-// address-space limit stops it before our code runs. Those two checks are
-// made by the plain build; the sanitizer build runs the rest.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
+using host::testing::kAddressSanitizer;
 
 // Every identifier the dispatcher knows, each with keys that would make its
 // operation change something.
@@ -62,9 +48,8 @@ plist::Dictionary hostileRequest(const std::string& identifier) {
     return d;
 }
 
-
 class ExecutorSecurity : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!host::testing::runningAsRoot()) GTEST_SKIP() << "the attacks need root";
         sandbox::BuildOptions options;
@@ -92,8 +77,7 @@ TEST_F(ExecutorSecurity, WithoutTheRightEveryOperationIsRefusedAndNothingChanges
     sandbox_.writeFile("/private/tmp/left-by-someone", "x");
     const sandbox::TreeSnapshot before = sandbox::snapshotTree(sandbox_);
     for (const std::string& identifier : operationIdentifiers()) {
-        RunResult r =
-            installed_->runAs(kNobody, {}, frame(userForm_, hostileRequest(identifier)));
+        RunResult r = installed_->runAs(kNobody, {}, frame(userForm_, hostileRequest(identifier)));
         EXPECT_EQ(r.out, "Error -60005 authorizing.") << identifier;
         EXPECT_EQ(r.exitStatus, static_cast<std::uint8_t>(-60005)) << identifier;
     }
@@ -247,9 +231,8 @@ TEST_F(ExecutorSecurity, TheCallersEnvironmentDescriptorsAndUmaskDoNotReachTheRo
 // one, and refuses instead.
 TEST_F(ExecutorSecurity, TheExecutorsOwnToolsAreNeverTakenFromTheSystemRoot) {
     const std::string ran = "/private/tmp/planted-ran";
-    for (const std::string& where :
-         {std::string("/private/tmp/Resources/SetFile"),
-          installed_->dir.path() + "/Contents/Resources/SetFile"}) {
+    for (const std::string& where : {std::string("/private/tmp/Resources/SetFile"),
+                                     installed_->dir.path() + "/Contents/Resources/SetFile"}) {
         const std::string planted = sandbox_.writeFile(
             where, "#!/bin/sh\nid -u >> \"$VARNO_SYSTEM_ROOT" + ran + "\"\n", 0755);
         ASSERT_EQ(chown(planted.c_str(), kNobody, kNobody), 0);
@@ -385,7 +368,9 @@ Measured runBounded(const std::string& inputFile) {
     if (pid == 0) {
         int in = open(inputFile.c_str(), O_RDONLY);
         int null = open("/dev/null", O_WRONLY);
-        struct rlimit limit {1ul << 30, 1ul << 30};
+        struct rlimit limit {
+            1ul << 30, 1ul << 30
+        };
         if (in < 0 || null < 0 || dup2(in, 0) < 0 || dup2(null, 1) < 0 ||
             (!kAddressSanitizer && setrlimit(RLIMIT_AS, &limit) != 0))
             _exit(120);

@@ -16,7 +16,7 @@ namespace host::testing {
 // object lives: VARNO_SYSTEM_ROOT points at it in this process (and so in
 // every child started from it). The folder is removed on destruction.
 class SandboxRoot {
-public:
+  public:
     SandboxRoot();
     ~SandboxRoot();
     SandboxRoot(const SandboxRoot&) = delete;
@@ -35,7 +35,7 @@ public:
     std::optional<std::string> readFile(const std::string& machinePath) const;
     bool exists(const std::string& machinePath) const;
 
-private:
+  private:
     std::string root_;
     std::optional<std::string> previous_;
 };
@@ -43,32 +43,32 @@ private:
 // A temporary folder (mode 0755, so an unprivileged user can enter it),
 // removed on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
 struct RunOptions {
-    std::vector<std::string> argv;             // argv[0] is the program path
-    std::string input;                         // written to standard input, then closed
-    std::map<std::string, std::string> env;    // set on top of the inherited environment
-    std::vector<std::string> unsetEnv;         // removed from the inherited environment
-    std::optional<uid_t> uid;                  // run as this user (and its group gid)
+    std::vector<std::string> argv;           // argv[0] is the program path
+    std::string input;                       // written to standard input, then closed
+    std::map<std::string, std::string> env;  // set on top of the inherited environment
+    std::vector<std::string> unsetEnv;       // removed from the inherited environment
+    std::optional<uid_t> uid;                // run as this user (and its group gid)
     std::optional<gid_t> gid;
-    std::vector<gid_t> groups;                 // supplementary groups with uid
+    std::vector<gid_t> groups;  // supplementary groups with uid
     bool inheritEnv = true;
     int timeoutSeconds = 60;
 };
 
 struct RunResult {
-    int exitStatus = -1;   // exit code, or -1 when killed
-    int signal = 0;        // signal that ended it, 0 when it exited
+    int exitStatus = -1;  // exit code, or -1 when killed
+    int signal = 0;       // signal that ended it, 0 when it exited
     bool timedOut = false;
     std::string out;
     std::string err;
@@ -87,5 +87,20 @@ void removeTree(const std::string& path);
 void copyFile(const std::string& from, const std::string& to);
 
 bool runningAsRoot();
+
+// Built with AddressSanitizer: its runtime must come first in the library
+// list, needs a vast address space and keeps freed memory in quarantine, so
+// preload, address-space and peak-memory checks are left to the plain build.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
 
 }  // namespace host::testing
