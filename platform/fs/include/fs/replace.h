@@ -1,0 +1,48 @@
+#pragma once
+// Replacing a file whole: the new bytes go to a temporary file beside the
+// old one (created 0600, never through a link), are written and synced, take
+// their final owner and mode through the descriptor, and are renamed over
+// the old name; then the folder is synced. A crash, a full disk or a killed
+// writer leaves either the old file or the new one, never a cut one.
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vfs {
+
+// The owner and mode the new file ends with.
+struct ReplacementRights {
+    // The mode of a file that did not exist before.
+    mode_t mode = 0644;
+    // An existing regular file's owner, group and mode carry over to the new
+    // file (the owner only where this process may give a file away).
+    bool keepExisting = true;
+    // An owner and group to give the new file, existing file or not; giving
+    // a file away needs privilege, and failing to is an error.
+    std::optional<uid_t> owner;
+    std::optional<gid_t> group;
+};
+
+// What went wrong, as a value: the step that failed ("create a file beside",
+// "write", "replace", "sync the folder of") and the system's errno.
+struct ReplaceResult {
+    int error = 0;
+    const char* step = "";
+    bool ok() const { return error == 0; }
+    // "<step> <path>: <strerror>", for messages.
+    std::string describe(std::string_view path) const;
+};
+
+// Replaces `name` in the open folder with `bytes`. A folder in its place is
+// never replaced (EISDIR); a link in its place is replaced, not followed.
+ReplaceResult replaceFileAt(int folderFd, std::string_view name, std::string_view bytes,
+                            const ReplacementRights& rights = {});
+
+// The same for a real path; its folder is opened as it stands.
+ReplaceResult replaceFile(std::string_view realPath, std::string_view bytes,
+                          const ReplacementRights& rights = {});
+
+}  // namespace vfs
