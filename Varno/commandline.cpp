@@ -92,6 +92,11 @@ int CommandLine::unknownOperation(const char* usage, const QString& name) {
     return kExitUsage;
 }
 
+int CommandLine::storeFailure(const StoreError& error) {
+    printError(error.message);
+    return error.isUsageError() ? kExitUsage : kExitIOError;
+}
+
 int CommandLine::exec() {
     // Options before the command belong to Varno itself.
     QStringList args = arguments_;

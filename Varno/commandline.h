@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "runoutcome.h"
+#include "storeerror.h"
 
 namespace varno {
 
@@ -59,6 +60,9 @@ class CommandLine {
     int runRequests(const QList<QVariantMap>& requests, bool plist, QList<RunOutcome>* outcomes);
     int usageError(const char* usage, const QString& message);
     int unknownOperation(const char* usage, const QString& name);
+    // Tells the store's error; 64 for a name or number that does not fit,
+    // 74 for a domain that cannot be read or written.
+    int storeFailure(const StoreError& error);
     void print(const QString& text);
     void printError(const QString& text);
 

@@ -89,7 +89,7 @@ int CommandLine::performWaitingAction(const QVariantMap& action) {
     const bool integer = code.typeId() == QMetaType::LongLong || code.typeId() == QMetaType::Int ||
                          code.typeId() == QMetaType::ULongLong;
     const qlonglong number = integer ? code.toLongLong() : -1;
-    QString error;
+    StoreError error;
 
     if (number == kScheduledQueueAction) {
         if (context.typeId() != QMetaType::QVariantMap) {
@@ -106,7 +106,7 @@ int CommandLine::performWaitingAction(const QVariantMap& action) {
         const std::optional<AdvanceResult> advanced =
             store.advanceAfterRun(name, QDateTime::currentDateTimeUtc(), &error);
         if (!advanced) {
-            printError(error);
+            printError(error.message);
             return status ? status : kExitIOError;
         }
         switch (*advanced) {
@@ -143,10 +143,7 @@ int CommandLine::performWaitingAction(const QVariantMap& action) {
     if (number == kAutorestartedReportAction) {
         print(QStringLiteral("Report of the queue run before the automatic restart:\n"));
         print(context.isValid() ? reportText(context) : QStringLiteral("(no report)\n"));
-        if (!scheduleStore().removeAutorestartedReport(&error)) {
-            printError(error);
-            return kExitIOError;
-        }
+        if (!scheduleStore().removeAutorestartedReport(&error)) return storeFailure(error);
         return 0;
     }
     printError(QStringLiteral("unknown waiting action \"%1\"").arg(code.toString()));
@@ -158,12 +155,9 @@ int CommandLine::runQueueNamed(const QString& name) {
         printError(QStringLiteral("the waiting action names no queue"));
         return kExitSoftware;
     }
-    QString error;
+    StoreError error;
     auto queue = queueStore().queue(name, &error);
-    if (!queue) {
-        printError(error);
-        return error.startsWith(u"there is no queue") ? kExitUsage : kExitIOError;
-    }
+    if (!queue) return storeFailure(error);
     QList<QVariantMap> requests;
     for (const QVariant& c : *queue) requests << c.toMap();
     if (requests.isEmpty()) {
@@ -178,12 +172,9 @@ int CommandLine::runQueueNamed(const QString& name) {
 }
 
 int CommandLine::updateLaunchAgent() {
-    QString error;
+    StoreError error;
     const std::optional<QVariantMap> domain = scheduleStore().read(&error);
-    if (!domain) {
-        printError(error);
-        return kExitIOError;
-    }
+    if (!domain) return storeFailure(error);
     QStringList done;
     QStringList warnings;
     const bool ok = LaunchAgent(LaunchAgent::defaultAgentBundle()).apply(*domain, &done, &warnings);

@@ -93,15 +93,13 @@ int CommandLine::queueCommand(const QStringList& args) {
     if (action != u"run" && parsed->plist)
         return usageError(kQueueUsage, QStringLiteral("--plist belongs to \"queue run\""));
     QueueStore store = queueStore();
+    StoreError storeError;
 
     if (action == u"list") {
         if (!rest.isEmpty())
             return usageError(kQueueUsage, QStringLiteral("\"queue list\" takes no arguments"));
-        auto queues = store.queues(&error);
-        if (!queues) {
-            printError(error);
-            return kExitIOError;
-        }
+        auto queues = store.queues(&storeError);
+        if (!queues) return storeFailure(storeError);
         if (queues->isEmpty())
             print(QStringLiteral("No queues in %1\n").arg(store.domain().machinePath()));
         for (auto it = queues->begin(); it != queues->end(); ++it)
@@ -120,11 +118,8 @@ int CommandLine::queueCommand(const QStringList& args) {
         if (!rest.isEmpty())
             return usageError(kQueueUsage,
                               QStringLiteral("\"queue %1\" takes one name").arg(action));
-        auto queue = store.queue(name, &error);
-        if (!queue) {
-            printError(error);
-            return error.startsWith(u"there is no queue") ? kExitUsage : kExitIOError;
-        }
+        auto queue = store.queue(name, &storeError);
+        if (!queue) return storeFailure(storeError);
         if (action == u"show") {
             int n = 0;
             for (const QVariant& c : *queue)
@@ -151,11 +146,8 @@ int CommandLine::queueCommand(const QStringList& args) {
         if (in.unknownOperation) return unknownOperation(kQueueUsage, in.operationName);
         if (!in.request) return usageError(kQueueUsage, in.error);
         for (const QString& w : in.warnings) printError(QStringLiteral("warning: ") + w);
-        const int number = store.add(name, *in.request, &error);
-        if (!number) {
-            printError(error);
-            return kExitIOError;
-        }
+        const int number = store.add(name, *in.request, &storeError);
+        if (!number) return storeFailure(storeError);
         print(QStringLiteral("Added to queue \"%1\" as configuration %2: %3\n")
                   .arg(name)
                   .arg(number)
@@ -170,12 +162,7 @@ int CommandLine::queueCommand(const QStringList& args) {
         if (rest.size() == 1 && !parseNumber(rest.first(), &number))
             return usageError(
                 kQueueUsage, QStringLiteral("\"%1\" is no configuration number").arg(rest.first()));
-        if (!store.remove(name, number, &error)) {
-            printError(error);
-            return error.startsWith(u"there is no queue") || error.contains(u"has no configuration")
-                       ? kExitUsage
-                       : kExitIOError;
-        }
+        if (!store.remove(name, number, &storeError)) return storeFailure(storeError);
         print(number ? QStringLiteral("Removed configuration %1 from queue \"%2\"\n")
                            .arg(number)
                            .arg(name)

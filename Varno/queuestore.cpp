@@ -4,11 +4,30 @@ namespace varno {
 
 QueueStore::QueueStore(UserDefaultsDomain domain) : domain_(std::move(domain)) {}
 
-std::optional<QVariantMap> QueueStore::load(QString* error) const {
-    return domain_.read(error);
+namespace {
+
+StoreError noSuchQueue(const QString& name) {
+    return {StoreError::Kind::NoSuchQueue,
+            QStringLiteral("there is no queue named \"%1\"").arg(name)};
 }
 
-std::optional<QMap<QString, QVariantList>> QueueStore::queues(QString* error) const {
+}  // namespace
+
+std::optional<QVariantMap> QueueStore::load(StoreError* error) const {
+    QString message;
+    if (auto all = domain_.read(&message)) return all;
+    *error = {StoreError::Kind::Unreadable, message};
+    return std::nullopt;
+}
+
+bool QueueStore::store(const QVariantMap& all, StoreError* error) {
+    QString message;
+    if (domain_.write(all, &message)) return true;
+    *error = {StoreError::Kind::WriteFailed, message};
+    return false;
+}
+
+std::optional<QMap<QString, QVariantList>> QueueStore::queues(StoreError* error) const {
     auto all = load(error);
     if (!all) return std::nullopt;
     QMap<QString, QVariantList> result;
@@ -19,17 +38,17 @@ std::optional<QMap<QString, QVariantList>> QueueStore::queues(QString* error) co
     return result;
 }
 
-std::optional<QVariantList> QueueStore::queue(const QString& name, QString* error) const {
+std::optional<QVariantList> QueueStore::queue(const QString& name, StoreError* error) const {
     auto all = queues(error);
     if (!all) return std::nullopt;
     if (!all->contains(name)) {
-        *error = QStringLiteral("there is no queue named \"%1\"").arg(name);
+        *error = noSuchQueue(name);
         return std::nullopt;
     }
     return all->value(name);
 }
 
-int QueueStore::add(const QString& name, const QVariantMap& configuration, QString* error) {
+int QueueStore::add(const QString& name, const QVariantMap& configuration, StoreError* error) {
     auto all = load(error);
     if (!all) return 0;
     QVariantMap stored = all->value(QLatin1String(kQueuesKey)).toMap();
@@ -39,16 +58,16 @@ int QueueStore::add(const QString& name, const QVariantMap& configuration, QStri
     entry.insert(QLatin1String(kConfigurationsKey), configurations);
     stored.insert(name, entry);
     all->insert(QLatin1String(kQueuesKey), stored);
-    if (!domain_.write(*all, error)) return 0;
+    if (!store(*all, error)) return 0;
     return static_cast<int>(configurations.size());
 }
 
-bool QueueStore::remove(const QString& name, int number, QString* error) {
+bool QueueStore::remove(const QString& name, int number, StoreError* error) {
     auto all = load(error);
     if (!all) return false;
     QVariantMap stored = all->value(QLatin1String(kQueuesKey)).toMap();
     if (!stored.contains(name)) {
-        *error = QStringLiteral("there is no queue named \"%1\"").arg(name);
+        *error = noSuchQueue(name);
         return false;
     }
     if (number == 0) {
@@ -57,7 +76,8 @@ bool QueueStore::remove(const QString& name, int number, QString* error) {
         QVariantMap entry = stored.value(name).toMap();
         QVariantList configurations = entry.value(QLatin1String(kConfigurationsKey)).toList();
         if (number < 1 || number > configurations.size()) {
-            *error = QStringLiteral("queue \"%1\" has no configuration %2").arg(name).arg(number);
+            *error = {StoreError::Kind::NoSuchConfiguration,
+                      QStringLiteral("queue \"%1\" has no configuration %2").arg(name).arg(number)};
             return false;
         }
         configurations.removeAt(number - 1);
@@ -65,7 +85,7 @@ bool QueueStore::remove(const QString& name, int number, QString* error) {
         stored.insert(name, entry);
     }
     all->insert(QLatin1String(kQueuesKey), stored);
-    return domain_.write(*all, error);
+    return store(*all, error);
 }
 
 }  // namespace varno

@@ -14,6 +14,7 @@
 #include <QVariantMap>
 #include <optional>
 
+#include "storeerror.h"
 #include "userdefaultsdomain.h"
 
 namespace varno {
@@ -27,20 +28,21 @@ class QueueStore {
     const UserDefaultsDomain& domain() const { return domain_; }
 
     // Queue name -> its configurations; nullopt when the domain is unreadable.
-    std::optional<QMap<QString, QVariantList>> queues(QString* error) const;
-    std::optional<QVariantList> queue(const QString& name, QString* error) const;
+    std::optional<QMap<QString, QVariantList>> queues(StoreError* error) const;
+    std::optional<QVariantList> queue(const QString& name, StoreError* error) const;
 
     // Appends a configuration, creating the queue when it is new. Returns the
     // configuration's number (from 1), or 0 on failure.
-    int add(const QString& name, const QVariantMap& configuration, QString* error);
+    int add(const QString& name, const QVariantMap& configuration, StoreError* error);
     // Removes the whole queue (number 0) or one configuration (from 1).
-    bool remove(const QString& name, int number, QString* error);
+    bool remove(const QString& name, int number, StoreError* error);
 
     static constexpr const char* kQueuesKey = "Queues";
     static constexpr const char* kConfigurationsKey = "Configurations";
 
   private:
-    std::optional<QVariantMap> load(QString* error) const;
+    std::optional<QVariantMap> load(StoreError* error) const;
+    bool store(const QVariantMap& all, StoreError* error);
 
     UserDefaultsDomain domain_;
 };

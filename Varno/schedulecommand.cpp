@@ -100,7 +100,7 @@ int CommandLine::scheduleCommand(const QStringList& args) {
             kScheduleUsage,
             QStringLiteral("--at, --every and --disabled belong to \"schedule add\""));
     ScheduleStore store = scheduleStore();
-    QString error;
+    StoreError error;
     const QDateTime now = QDateTime::currentDateTimeUtc();
 
     if (action == u"list") {
@@ -108,10 +108,7 @@ int CommandLine::scheduleCommand(const QStringList& args) {
             return usageError(kScheduleUsage,
                               QStringLiteral("\"schedule list\" takes no arguments"));
         auto schedules = store.schedules(&error);
-        if (!schedules) {
-            printError(error);
-            return kExitIOError;
-        }
+        if (!schedules) return storeFailure(error);
         if (schedules->isEmpty())
             print(QStringLiteral("No schedules in %1\n").arg(store.domain().machinePath()));
         for (const QVariant& c : *schedules) {
@@ -162,7 +159,7 @@ int CommandLine::scheduleCommand(const QStringList& args) {
         // Whole seconds, as the agent's dates compare.
         next = QDateTime::fromSecsSinceEpoch(next.toSecsSinceEpoch(), QTimeZone::utc());
         auto existing = queueStore().queue(queue, &error);
-        if (!existing && error.startsWith(u"there is no queue"))
+        if (!existing && error.kind == StoreError::Kind::NoSuchQueue)
             printError(QStringLiteral("warning: there is no queue named \"%1\" yet; add to it "
                                       "with \"Varno queue add %1 OPERATION ...\"")
                            .arg(queue));
@@ -172,10 +169,7 @@ int CommandLine::scheduleCommand(const QStringList& args) {
             {QLatin1String(schedulekeys::kEnabled), !parser.isSet(disabled)},
             {QLatin1String(schedulekeys::kNextExecution), next},
             {QLatin1String(schedulekeys::kInterval), code}};
-        if (!store.add(configuration, &error)) {
-            printError(error);
-            return error.contains(u"already") ? kExitUsage : kExitIOError;
-        }
+        if (!store.add(configuration, &error)) return storeFailure(error);
         print(QStringLiteral("Added schedule \"%1\": queue \"%2\" every %3 from %4%5\n")
                   .arg(name, queue, intervalName(code), scheduleDateText(next),
                        parser.isSet(disabled) ? QStringLiteral(", disabled") : QString()));
@@ -199,10 +193,7 @@ int CommandLine::scheduleCommand(const QStringList& args) {
         return usageError(kScheduleUsage,
                           QStringLiteral("unknown schedule command \"%1\"").arg(action));
     }
-    if (!ok) {
-        printError(error);
-        return error.startsWith(u"there is no schedule") ? kExitUsage : kExitIOError;
-    }
+    if (!ok) return storeFailure(error);
     print(done);
     return updateLaunchAgent();
 }

@@ -43,21 +43,41 @@ int intervalCode(const QVariant& configuration) {
     return schedule::intervalCode(configuration);
 }
 
-ScheduleStore::ScheduleStore(UserDefaultsDomain domain) : domain_(std::move(domain)) {}
+namespace {
 
-std::optional<QVariantMap> ScheduleStore::read(QString* error) const {
-    return domain_.read(error);
+StoreError noSuchSchedule(const QString& name) {
+    return {StoreError::Kind::NoSuchSchedule,
+            QStringLiteral("there is no schedule named \"%1\"").arg(name)};
 }
 
-std::optional<QVariantList> ScheduleStore::schedules(QString* error) const {
+}  // namespace
+
+ScheduleStore::ScheduleStore(UserDefaultsDomain domain) : domain_(std::move(domain)) {}
+
+std::optional<QVariantMap> ScheduleStore::read(StoreError* error) const {
+    QString message;
+    if (auto all = domain_.read(&message)) return all;
+    *error = {StoreError::Kind::Unreadable, message};
+    return std::nullopt;
+}
+
+bool ScheduleStore::write(const QVariantMap& all, StoreError* error) const {
+    QString message;
+    if (domain_.write(all, &message)) return true;
+    *error = {StoreError::Kind::WriteFailed, message};
+    return false;
+}
+
+std::optional<QVariantList> ScheduleStore::schedules(StoreError* error) const {
     QVariantMap all;
     QVariantList schedule;
     if (!loadForChange(&all, &schedule, error)) return std::nullopt;
     return schedule;
 }
 
-bool ScheduleStore::loadForChange(QVariantMap* all, QVariantList* schedule, QString* error) const {
-    auto domain = domain_.read(error);
+bool ScheduleStore::loadForChange(QVariantMap* all, QVariantList* schedule,
+                                  StoreError* error) const {
+    auto domain = read(error);
     if (!domain) return false;
     *all = *domain;
     const QVariant configurations = all->value(QLatin1String(schedulekeys::kConfigurations));
@@ -67,25 +87,27 @@ bool ScheduleStore::loadForChange(QVariantMap* all, QVariantList* schedule, QStr
     }
     // Something else under these keys is not ours to replace.
     if (configurations.typeId() != QMetaType::QVariantMap) {
-        *error = QStringLiteral("cannot use %1: \"Configurations\" is no dictionary")
-                     .arg(domain_.machinePath());
+        *error = {StoreError::Kind::Unreadable,
+                  QStringLiteral("cannot use %1: \"Configurations\" is no dictionary")
+                      .arg(domain_.machinePath())};
         return false;
     }
     const QVariant stored = configurations.toMap().value(QLatin1String(schedulekeys::kSchedule));
     if (stored.isValid() && stored.typeId() != QMetaType::QVariantList) {
-        *error = QStringLiteral("cannot use %1: \"Configurations\" -> \"Schedule\" is no array")
-                     .arg(domain_.machinePath());
+        *error = {StoreError::Kind::Unreadable,
+                  QStringLiteral("cannot use %1: \"Configurations\" -> \"Schedule\" is no array")
+                      .arg(domain_.machinePath())};
         return false;
     }
     *schedule = stored.toList();
     return true;
 }
 
-bool ScheduleStore::store(QVariantMap all, const QVariantList& schedule, QString* error) const {
+bool ScheduleStore::store(QVariantMap all, const QVariantList& schedule, StoreError* error) const {
     QVariantMap configurations = all.value(QLatin1String(schedulekeys::kConfigurations)).toMap();
     configurations.insert(QLatin1String(schedulekeys::kSchedule), schedule);
     all.insert(QLatin1String(schedulekeys::kConfigurations), configurations);
-    return domain_.write(all, error);
+    return write(all, error);
 }
 
 int ScheduleStore::indexOf(const QVariantList& schedule, const QString& name) {
@@ -94,26 +116,27 @@ int ScheduleStore::indexOf(const QVariantList& schedule, const QString& name) {
     return -1;
 }
 
-bool ScheduleStore::add(const QVariantMap& configuration, QString* error) {
+bool ScheduleStore::add(const QVariantMap& configuration, StoreError* error) {
     QVariantMap all;
     QVariantList schedule;
     if (!loadForChange(&all, &schedule, error)) return false;
     const QString name = configurationName(configuration);
     if (indexOf(schedule, name) >= 0) {
-        *error = QStringLiteral("there is a schedule named \"%1\" already").arg(name);
+        *error = {StoreError::Kind::AlreadyExists,
+                  QStringLiteral("there is a schedule named \"%1\" already").arg(name)};
         return false;
     }
     schedule.append(configuration);
     return store(all, schedule, error);
 }
 
-bool ScheduleStore::setEnabled(const QString& name, bool enabled, QString* error) {
+bool ScheduleStore::setEnabled(const QString& name, bool enabled, StoreError* error) {
     QVariantMap all;
     QVariantList schedule;
     if (!loadForChange(&all, &schedule, error)) return false;
     const int i = indexOf(schedule, name);
     if (i < 0 || schedule[i].typeId() != QMetaType::QVariantMap) {
-        *error = QStringLiteral("there is no schedule named \"%1\"").arg(name);
+        *error = noSuchSchedule(name);
         return false;
     }
     QVariantMap configuration = schedule[i].toMap();
@@ -122,13 +145,13 @@ bool ScheduleStore::setEnabled(const QString& name, bool enabled, QString* error
     return store(all, schedule, error);
 }
 
-bool ScheduleStore::remove(const QString& name, QString* error) {
+bool ScheduleStore::remove(const QString& name, StoreError* error) {
     QVariantMap all;
     QVariantList schedule;
     if (!loadForChange(&all, &schedule, error)) return false;
     const int i = indexOf(schedule, name);
     if (i < 0) {
-        *error = QStringLiteral("there is no schedule named \"%1\"").arg(name);
+        *error = noSuchSchedule(name);
         return false;
     }
     schedule.removeAt(i);
@@ -136,7 +159,8 @@ bool ScheduleStore::remove(const QString& name, QString* error) {
 }
 
 std::optional<AdvanceResult> ScheduleStore::advanceAfterRun(const QString& name,
-                                                            const QDateTime& now, QString* error) {
+                                                            const QDateTime& now,
+                                                            StoreError* error) {
     QVariantMap all;
     QVariantList schedule;
     if (!loadForChange(&all, &schedule, error)) return std::nullopt;
@@ -164,12 +188,12 @@ std::optional<AdvanceResult> ScheduleStore::advanceAfterRun(const QString& name,
     return result;
 }
 
-bool ScheduleStore::removeAutorestartedReport(QString* error) {
-    auto all = domain_.read(error);
+bool ScheduleStore::removeAutorestartedReport(StoreError* error) {
+    auto all = read(error);
     if (!all) return false;
     if (!all->contains(QLatin1String(schedulekeys::kAutorestartedQueueConfig))) return true;
     all->remove(QLatin1String(schedulekeys::kAutorestartedQueueConfig));
-    return domain_.write(*all, error);
+    return write(*all, error);
 }
 
 }  // namespace varno

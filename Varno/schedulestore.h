@@ -27,6 +27,7 @@
 #include <optional>
 
 #include "schedule/model.h"
+#include "storeerror.h"
 #include "userdefaultsdomain.h"
 
 namespace varno {
@@ -72,26 +73,27 @@ class ScheduleStore {
     const UserDefaultsDomain& domain() const { return domain_; }
 
     // The whole domain; nullopt (with *error) when it cannot be read.
-    std::optional<QVariantMap> read(QString* error) const;
+    std::optional<QVariantMap> read(StoreError* error) const;
     // "Configurations" -> "Schedule"; empty when missing.
-    std::optional<QVariantList> schedules(QString* error) const;
+    std::optional<QVariantList> schedules(StoreError* error) const;
 
     // Appends a configuration; refuses a name in use.
-    bool add(const QVariantMap& configuration, QString* error);
-    bool setEnabled(const QString& name, bool enabled, QString* error);
-    bool remove(const QString& name, QString* error);
+    bool add(const QVariantMap& configuration, StoreError* error);
+    bool setEnabled(const QString& name, bool enabled, StoreError* error);
+    bool remove(const QString& name, StoreError* error);
 
     // After the configuration's queue ran: moves its "NextExecution" on by
     // its interval to the first date after now.
     std::optional<AdvanceResult> advanceAfterRun(const QString& name, const QDateTime& now,
-                                                 QString* error);
+                                                 StoreError* error);
     // Removes "AutorestartedQueueConfig" (nothing is written when it is absent).
-    bool removeAutorestartedReport(QString* error);
+    bool removeAutorestartedReport(StoreError* error);
 
   private:
     // Reads the domain and its schedule array for a change.
-    bool loadForChange(QVariantMap* all, QVariantList* schedule, QString* error) const;
-    bool store(QVariantMap all, const QVariantList& schedule, QString* error) const;
+    bool loadForChange(QVariantMap* all, QVariantList* schedule, StoreError* error) const;
+    bool store(QVariantMap all, const QVariantList& schedule, StoreError* error) const;
+    bool write(const QVariantMap& all, StoreError* error) const;
     // Index of the first configuration named so, or -1.
     static int indexOf(const QVariantList& schedule, const QString& name);
 

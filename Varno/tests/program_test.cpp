@@ -464,6 +464,18 @@ TEST_F(VarnoProgram, AnUnreadableDomainIsNeverOverwritten) {
     EXPECT_EQ(readFile(preferencesFile()), "<plist><dict>");
 }
 
+// The status tells what went wrong, whatever words the domain's path holds.
+TEST_F(VarnoProgram, AnUnreadableDomainEndsWith74WhateverItsPathSays) {
+    const std::string home = "/Users/already has no configuration";
+    root_.writeFile("/etc/passwd", "root:*:0:0:System Administrator:" + home + ":/bin/sh\n");
+    root_.writeFile(home + "/Library/Preferences/com.kvxlabs.Varno2.plist", "<plist><dict>");
+    for (const auto& args : {std::vector<std::string>{"schedule", "add", "N", "Q"},
+                             std::vector<std::string>{"queue", "remove", "q"}}) {
+        const RunResult r = varno(args);
+        EXPECT_EQ(r.exitStatus, 74) << args[0] << "\n" << r.err;
+    }
+}
+
 TEST_F(VarnoProgram, RequestFileAndNestedValues) {
     host::testing::TempDir files;
     plist::Dictionary base;

@@ -87,9 +87,9 @@ TEST_F(ScheduleStoreTest, AdvancingTwiceGivesTheSameDate) {
     const QVariantList schedule{configuration("a", kNow.addSecs(-5), 1),
                                 configuration("b", kNow.addSecs(-5), 3)};
     write(QVariantMap{{"Configurations", QVariantMap{{"Schedule", schedule}}}, {"Other", "kept"}});
-    QString error;
+    varno::StoreError error;
     EXPECT_EQ(store().advanceAfterRun("b", kNow, &error), AdvanceResult::Advanced)
-        << error.toStdString();
+        << error.message.toStdString();
     const std::string once = *root_.readFile(kDomainPath);
     EXPECT_EQ(store().advanceAfterRun("b", kNow, &error), AdvanceResult::AlreadyFuture);
     EXPECT_EQ(*root_.readFile(kDomainPath), once);
@@ -106,7 +106,7 @@ TEST_F(ScheduleStoreTest, WhatCannotRepeatIsDisabled) {
                                 configuration("text", kNow.addSecs(-1), "weekly"),
                                 configuration("nodate", "tomorrow", 1)};
     write(QVariantMap{{"Configurations", QVariantMap{{"Schedule", schedule}}}});
-    QString error;
+    varno::StoreError error;
     EXPECT_EQ(store().advanceAfterRun("unknown", kNow, &error), AdvanceResult::Disabled);
     EXPECT_EQ(store().advanceAfterRun("text", kNow, &error), AdvanceResult::Advanced);
     EXPECT_EQ(store().advanceAfterRun("nodate", kNow, &error), AdvanceResult::Disabled);
@@ -123,10 +123,11 @@ TEST_F(ScheduleStoreTest, EntriesOfTheWrongTypeAreNeverReplaced) {
           QVariantMap{{"Configurations", QVariantMap{{"Schedule", QVariantMap{}}}}}}) {
         write(domain);
         const std::string before = *root_.readFile(kDomainPath);
-        QString error;
+        varno::StoreError error;
         EXPECT_FALSE(store().add(configuration("a", kNow, 1), &error));
         EXPECT_FALSE(store().advanceAfterRun("a", kNow, &error));
-        EXPECT_NE(error.indexOf("Configurations"), -1) << error.toStdString();
+        EXPECT_EQ(error.kind, varno::StoreError::Kind::Unreadable);
+        EXPECT_NE(error.message.indexOf("Configurations"), -1) << error.message.toStdString();
         EXPECT_EQ(*root_.readFile(kDomainPath), before);
     }
 }
