@@ -5,7 +5,6 @@
 #include "commandline.h"
 #include "operationcatalog.h"
 #include "requestbuilder.h"
-#include "userdefaultsdomain.h"
 
 namespace varno {
 
@@ -74,16 +73,6 @@ int statusOfRun(const RunOutcome& outcome) {
     if (outcome.signal) return 128 + outcome.signal;
     if (outcome.exitStatus != 0) return outcome.exitStatus;
     return outcome.succeeded() ? 0 : CommandLine::kExitProtocol;
-}
-
-QueueStore queueStore() {
-    return QueueStore(
-        UserDefaultsDomain(QLatin1String(kPreferencesDomain), currentUserHomeFolder()));
-}
-
-ScheduleStore scheduleStore() {
-    return ScheduleStore(
-        UserDefaultsDomain(QLatin1String(kPreferencesDomain), currentUserHomeFolder()));
 }
 
 }  // namespace varno

@@ -1,6 +1,6 @@
 #pragma once
 // What Varno's commands share: option parsing, request building from the
-// arguments, the queue store of the current user, statuses of runs.
+// arguments, statuses of runs; and the stores they use.
 
 #include <QString>
 #include <QStringList>
@@ -41,9 +41,5 @@ RequestInput buildRequest(const QStringList& positional, const Parsed& parsed);
 // ended it, 69 when it could not be started, or 76 when it ended with 0 but
 // a result record was lost.
 int statusOfRun(const RunOutcome& outcome);
-
-// The queues and schedules in the preferences domain of the user running Varno.
-QueueStore queueStore();
-ScheduleStore scheduleStore();
 
 }  // namespace varno

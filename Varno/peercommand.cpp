@@ -100,7 +100,7 @@ int CommandLine::performWaitingAction(const QVariantMap& action) {
         const QString queue = scheduledQueueName(context);
         print(QStringLiteral("Scheduled queue \"%1\" (schedule \"%2\")\n").arg(queue, name));
         int status = runQueueNamed(queue);
-        ScheduleStore store = scheduleStore();
+        ScheduleStore store;
         // The run took its turn, whatever its outcome: left as it is, the
         // schedule would come due again at once.
         const std::optional<AdvanceResult> advanced =
@@ -143,7 +143,7 @@ int CommandLine::performWaitingAction(const QVariantMap& action) {
     if (number == kAutorestartedReportAction) {
         print(QStringLiteral("Report of the queue run before the automatic restart:\n"));
         print(context.isValid() ? reportText(context) : QStringLiteral("(no report)\n"));
-        if (!scheduleStore().removeAutorestartedReport(&error)) return storeFailure(error);
+        if (!ScheduleStore().removeAutorestartedReport(&error)) return storeFailure(error);
         return 0;
     }
     printError(QStringLiteral("unknown waiting action \"%1\"").arg(code.toString()));
@@ -156,7 +156,7 @@ int CommandLine::runQueueNamed(const QString& name) {
         return kExitSoftware;
     }
     StoreError error;
-    auto queue = queueStore().queue(name, &error);
+    auto queue = QueueStore().queue(name, &error);
     if (!queue) return storeFailure(error);
     QList<QVariantMap> requests;
     for (const QVariant& c : *queue) requests << c.toMap();
@@ -173,7 +173,7 @@ int CommandLine::runQueueNamed(const QString& name) {
 
 int CommandLine::updateLaunchAgent() {
     StoreError error;
-    const std::optional<QVariantMap> domain = scheduleStore().read(&error);
+    const std::optional<QVariantMap> domain = ScheduleStore().read(&error);
     if (!domain) return storeFailure(error);
     QStringList done;
     QStringList warnings;

@@ -92,7 +92,7 @@ int CommandLine::queueCommand(const QStringList& args) {
                           QStringLiteral("--debug and --request belong to \"queue add\""));
     if (action != u"run" && parsed->plist)
         return usageError(kQueueUsage, QStringLiteral("--plist belongs to \"queue run\""));
-    QueueStore store = queueStore();
+    QueueStore store;
     StoreError storeError;
 
     if (action == u"list") {
@@ -100,8 +100,7 @@ int CommandLine::queueCommand(const QStringList& args) {
             return usageError(kQueueUsage, QStringLiteral("\"queue list\" takes no arguments"));
         auto queues = store.queues(&storeError);
         if (!queues) return storeFailure(storeError);
-        if (queues->isEmpty())
-            print(QStringLiteral("No queues in %1\n").arg(store.domain().machinePath()));
+        if (queues->isEmpty()) print(QStringLiteral("No queues in %1\n").arg(preferencesPath()));
         for (auto it = queues->begin(); it != queues->end(); ++it)
             print(QStringLiteral("%1  (%2 %3)\n")
                       .arg(it.key())

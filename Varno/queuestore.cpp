@@ -2,8 +2,6 @@
 
 namespace varno {
 
-QueueStore::QueueStore(UserDefaultsDomain domain) : domain_(std::move(domain)) {}
-
 namespace {
 
 StoreError noSuchQueue(const QString& name) {
@@ -13,22 +11,8 @@ StoreError noSuchQueue(const QString& name) {
 
 }  // namespace
 
-std::optional<QVariantMap> QueueStore::load(StoreError* error) const {
-    QString message;
-    if (auto all = domain_.read(&message)) return all;
-    *error = {StoreError::Kind::Unreadable, message};
-    return std::nullopt;
-}
-
-bool QueueStore::store(const QVariantMap& all, StoreError* error) {
-    QString message;
-    if (domain_.write(all, &message)) return true;
-    *error = {StoreError::Kind::WriteFailed, message};
-    return false;
-}
-
 std::optional<QMap<QString, QVariantList>> QueueStore::queues(StoreError* error) const {
-    auto all = load(error);
+    auto all = readPreferences(error);
     if (!all) return std::nullopt;
     QMap<QString, QVariantList> result;
     const QVariantMap stored = all->value(QLatin1String(kQueuesKey)).toMap();
@@ -49,7 +33,7 @@ std::optional<QVariantList> QueueStore::queue(const QString& name, StoreError* e
 }
 
 int QueueStore::add(const QString& name, const QVariantMap& configuration, StoreError* error) {
-    auto all = load(error);
+    auto all = readPreferences(error);
     if (!all) return 0;
     QVariantMap stored = all->value(QLatin1String(kQueuesKey)).toMap();
     QVariantMap entry = stored.value(name).toMap();
@@ -58,12 +42,12 @@ int QueueStore::add(const QString& name, const QVariantMap& configuration, Store
     entry.insert(QLatin1String(kConfigurationsKey), configurations);
     stored.insert(name, entry);
     all->insert(QLatin1String(kQueuesKey), stored);
-    if (!store(*all, error)) return 0;
+    if (!writePreferences(*all, error)) return 0;
     return static_cast<int>(configurations.size());
 }
 
 bool QueueStore::remove(const QString& name, int number, StoreError* error) {
-    auto all = load(error);
+    auto all = readPreferences(error);
     if (!all) return false;
     QVariantMap stored = all->value(QLatin1String(kQueuesKey)).toMap();
     if (!stored.contains(name)) {
@@ -85,7 +69,7 @@ bool QueueStore::remove(const QString& name, int number, StoreError* error) {
         stored.insert(name, entry);
     }
     all->insert(QLatin1String(kQueuesKey), stored);
-    return store(*all, error);
+    return writePreferences(*all, error);
 }
 
 }  // namespace varno

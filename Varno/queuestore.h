@@ -1,6 +1,7 @@
 #pragma once
 // Queues of maintenance configurations, kept in the preferences domain
-// "com.kvxlabs.Varno2" beside the entries the agent reads:
+// "com.kvxlabs.Varno2" of the user running Varno, beside the entries the
+// agent reads:
 //
 //   Queues  dictionary: queue name -> { Configurations: array of requests }
 //
@@ -14,19 +15,12 @@
 #include <QVariantMap>
 #include <optional>
 
-#include "storeerror.h"
-#include "userdefaultsdomain.h"
+#include "preferences.h"
 
 namespace varno {
 
-inline constexpr const char* kPreferencesDomain = "com.kvxlabs.Varno2";
-
 class QueueStore {
   public:
-    explicit QueueStore(UserDefaultsDomain domain);
-
-    const UserDefaultsDomain& domain() const { return domain_; }
-
     // Queue name -> its configurations; nullopt when the domain is unreadable.
     std::optional<QMap<QString, QVariantList>> queues(StoreError* error) const;
     std::optional<QVariantList> queue(const QString& name, StoreError* error) const;
@@ -39,12 +33,6 @@ class QueueStore {
 
     static constexpr const char* kQueuesKey = "Queues";
     static constexpr const char* kConfigurationsKey = "Configurations";
-
-  private:
-    std::optional<QVariantMap> load(StoreError* error) const;
-    bool store(const QVariantMap& all, StoreError* error);
-
-    UserDefaultsDomain domain_;
 };
 
 }  // namespace varno

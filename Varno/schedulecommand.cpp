@@ -99,7 +99,7 @@ int CommandLine::scheduleCommand(const QStringList& args) {
         return usageError(
             kScheduleUsage,
             QStringLiteral("--at, --every and --disabled belong to \"schedule add\""));
-    ScheduleStore store = scheduleStore();
+    ScheduleStore store;
     StoreError error;
     const QDateTime now = QDateTime::currentDateTimeUtc();
 
@@ -110,7 +110,7 @@ int CommandLine::scheduleCommand(const QStringList& args) {
         auto schedules = store.schedules(&error);
         if (!schedules) return storeFailure(error);
         if (schedules->isEmpty())
-            print(QStringLiteral("No schedules in %1\n").arg(store.domain().machinePath()));
+            print(QStringLiteral("No schedules in %1\n").arg(preferencesPath()));
         for (const QVariant& c : *schedules) {
             const std::optional<QDateTime> next = nextExecution(c);
             const bool enabled = isScheduleEnabled(c);
@@ -158,7 +158,7 @@ int CommandLine::scheduleCommand(const QStringList& args) {
         }
         // Whole seconds, as the agent's dates compare.
         next = QDateTime::fromSecsSinceEpoch(next.toSecsSinceEpoch(), QTimeZone::utc());
-        auto existing = queueStore().queue(queue, &error);
+        auto existing = QueueStore().queue(queue, &error);
         if (!existing && error.kind == StoreError::Kind::NoSuchQueue)
             printError(QStringLiteral("warning: there is no queue named \"%1\" yet; add to it "
                                       "with \"Varno queue add %1 OPERATION ...\"")

@@ -52,20 +52,8 @@ StoreError noSuchSchedule(const QString& name) {
 
 }  // namespace
 
-ScheduleStore::ScheduleStore(UserDefaultsDomain domain) : domain_(std::move(domain)) {}
-
 std::optional<QVariantMap> ScheduleStore::read(StoreError* error) const {
-    QString message;
-    if (auto all = domain_.read(&message)) return all;
-    *error = {StoreError::Kind::Unreadable, message};
-    return std::nullopt;
-}
-
-bool ScheduleStore::write(const QVariantMap& all, StoreError* error) const {
-    QString message;
-    if (domain_.write(all, &message)) return true;
-    *error = {StoreError::Kind::WriteFailed, message};
-    return false;
+    return readPreferences(error);
 }
 
 std::optional<QVariantList> ScheduleStore::schedules(StoreError* error) const {
@@ -89,14 +77,14 @@ bool ScheduleStore::loadForChange(QVariantMap* all, QVariantList* schedule,
     if (configurations.typeId() != QMetaType::QVariantMap) {
         *error = {StoreError::Kind::Unreadable,
                   QStringLiteral("cannot use %1: \"Configurations\" is no dictionary")
-                      .arg(domain_.machinePath())};
+                      .arg(preferencesPath())};
         return false;
     }
     const QVariant stored = configurations.toMap().value(QLatin1String(schedulekeys::kSchedule));
     if (stored.isValid() && stored.typeId() != QMetaType::QVariantList) {
         *error = {StoreError::Kind::Unreadable,
                   QStringLiteral("cannot use %1: \"Configurations\" -> \"Schedule\" is no array")
-                      .arg(domain_.machinePath())};
+                      .arg(preferencesPath())};
         return false;
     }
     *schedule = stored.toList();
@@ -107,7 +95,7 @@ bool ScheduleStore::store(QVariantMap all, const QVariantList& schedule, StoreEr
     QVariantMap configurations = all.value(QLatin1String(schedulekeys::kConfigurations)).toMap();
     configurations.insert(QLatin1String(schedulekeys::kSchedule), schedule);
     all.insert(QLatin1String(schedulekeys::kConfigurations), configurations);
-    return write(all, error);
+    return writePreferences(all, error);
 }
 
 int ScheduleStore::indexOf(const QVariantList& schedule, const QString& name) {
@@ -193,7 +181,7 @@ bool ScheduleStore::removeAutorestartedReport(StoreError* error) {
     if (!all) return false;
     if (!all->contains(QLatin1String(schedulekeys::kAutorestartedQueueConfig))) return true;
     all->remove(QLatin1String(schedulekeys::kAutorestartedQueueConfig));
-    return write(*all, error);
+    return writePreferences(*all, error);
 }
 
 }  // namespace varno

@@ -26,9 +26,8 @@
 #include <QVariantMap>
 #include <optional>
 
+#include "preferences.h"
 #include "schedule/model.h"
-#include "storeerror.h"
-#include "userdefaultsdomain.h"
 
 namespace varno {
 
@@ -68,10 +67,6 @@ enum class AdvanceResult {
 
 class ScheduleStore {
   public:
-    explicit ScheduleStore(UserDefaultsDomain domain);
-
-    const UserDefaultsDomain& domain() const { return domain_; }
-
     // The whole domain; nullopt (with *error) when it cannot be read.
     std::optional<QVariantMap> read(StoreError* error) const;
     // "Configurations" -> "Schedule"; empty when missing.
@@ -93,11 +88,8 @@ class ScheduleStore {
     // Reads the domain and its schedule array for a change.
     bool loadForChange(QVariantMap* all, QVariantList* schedule, StoreError* error) const;
     bool store(QVariantMap all, const QVariantList& schedule, StoreError* error) const;
-    bool write(const QVariantMap& all, StoreError* error) const;
     // Index of the first configuration named so, or -1.
     static int indexOf(const QVariantList& schedule, const QString& name);
-
-    UserDefaultsDomain domain_;
 };
 
 }  // namespace varno

@@ -185,7 +185,6 @@ int CommandLine::statusCommand(const QStringList& args) {
                                           .arg(version & 0xF)
                                           .arg(version, 0, 16)
                                     : QStringLiteral("unknown (no readable SystemVersion.plist)");
-    const QueueStore store = queueStore();
     print(QStringLiteral("Executor:        %1\n"
                          "Privileges:      %2\n"
                          "System root:     %3\n"
@@ -193,7 +192,7 @@ int CommandLine::statusCommand(const QStringList& args) {
                          "Preferences:     %5\n")
               .arg(executor, privileges,
                    host::isSandboxed() ? root + QStringLiteral(" (sandbox)") : root, versionText,
-                   store.domain().machinePath()));
+                   preferencesPath()));
     return 0;
 }
 

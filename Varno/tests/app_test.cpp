@@ -1,20 +1,16 @@
 // The Qt side's small classes, in process: the property-list bridge, progress
-// arithmetic, sizes and statuses in words, and the defaults domain file.
+// arithmetic, sizes and statuses in words.
 #include <gtest/gtest.h>
 
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
 #include <QTimeZone>
 #include <cmath>
 #include <limits>
 
 #include "app/plistbridge.h"
-#include "host/testing.h"
 #include "plistreport.h"
 #include "progresstracker.h"
 #include "runoutcome.h"
-#include "userdefaultsdomain.h"
 
 namespace {
 
@@ -169,41 +165,6 @@ TEST(RunOutcome, SizesOverTheWholeRangeFormatAndSumWithoutWrapping) {
 
     const QVariantMap report = varno::plistReport({outcome({kMax}), outcome({1})});
     EXPECT_EQ(report.value("BytesRemoved").toLongLong(), kMax);
-}
-
-TEST(UserDefaultsDomain, WritesWholeAndReadsBack) {
-    host::testing::SandboxRoot root;
-    varno::UserDefaultsDomain domain("com.kvxlabs.Varno2", "/Users/ann");
-    EXPECT_EQ(domain.machinePath(), "/Users/ann/Library/Preferences/com.kvxlabs.Varno2.plist");
-    auto empty = domain.read();
-    ASSERT_TRUE(empty);  // no file yet: an empty domain
-    EXPECT_TRUE(empty->isEmpty());
-
-    const QVariantMap content = app::variantFromPlist(everyType()).toMap();
-    ASSERT_TRUE(domain.write(content));
-    const auto first = root.readFile("/Users/ann/Library/Preferences/com.kvxlabs.Varno2.plist");
-    ASSERT_TRUE(first);
-    EXPECT_EQ(*first, plist::writeXML(everyType()));
-    // Reading and writing again changes nothing.
-    auto again = domain.read();
-    ASSERT_TRUE(again);
-    ASSERT_TRUE(domain.write(*again));
-    EXPECT_EQ(root.readFile("/Users/ann/Library/Preferences/com.kvxlabs.Varno2.plist"), first);
-    // No temporary file is left beside it.
-    QDir folder(QString::fromStdString(root.real("/Users/ann/Library/Preferences")));
-    EXPECT_EQ(folder.entryList(QDir::Files | QDir::Hidden),
-              QStringList{"com.kvxlabs.Varno2.plist"});
-}
-
-TEST(UserDefaultsDomain, AFileThatIsNoDictionaryIsAnError) {
-    host::testing::SandboxRoot root;
-    varno::UserDefaultsDomain domain("d", "/var/root");
-    for (const char* content : {"garbage", "<plist version=\"1.0\"><string>x</string></plist>"}) {
-        root.writeFile("/var/root/Library/Preferences/d.plist", content);
-        QString error;
-        EXPECT_FALSE(domain.read(&error)) << content;
-        EXPECT_TRUE(error.contains("/var/root/Library/Preferences/d.plist")) << error.toStdString();
-    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Varno as a program, driving a scripted stand-in executor placed beside it
 // in a bundle of its own: arguments, framing, rendering, --plist, queues.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -370,6 +371,9 @@ TEST_F(VarnoProgram, QueueOfTwoRunsBothAndSumsTheirResults) {
         varno({"queue", "add", "Weekly", "KVXAEUserSystemCleanLogsAuthExec", "SystemSystem=true"})
             .exitStatus,
         0);
+    // The domain Varno makes is the user's own, as the agent makes it.
+    EXPECT_EQ(fs::status(preferencesFile()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
     RunResult list = varno({"queue", "list"});
     EXPECT_EQ(list.out, "Weekly  (2 configurations)\n");
     RunResult show = varno({"queue", "show", "Weekly"});
@@ -455,13 +459,22 @@ TEST_F(VarnoProgram, QueueChangesKeepTheRestOfTheDomain) {
 }
 
 TEST_F(VarnoProgram, AnUnreadableDomainIsNeverOverwritten) {
-    root_.writeFile("/var/root/Library/Preferences/com.kvxlabs.Varno2.plist", "<plist><dict>");
+    const std::string domain = "/var/root/Library/Preferences/com.kvxlabs.Varno2.plist";
+    root_.writeFile(domain, "<plist><dict>");
     RunResult r = varno({"queue", "add", "q", "clean-caches"});
     EXPECT_EQ(r.exitStatus, 74);
-    EXPECT_NE(r.err.find("/var/root/Library/Preferences/com.kvxlabs.Varno2.plist"),
-              std::string::npos)
-        << r.err;
+    // Named as the machine names it, wherever the system root lies.
+    EXPECT_EQ(r.err,
+              "Varno: cannot read " + domain + ": malformed XML (no element found) at line 1\n");
     EXPECT_EQ(readFile(preferencesFile()), "<plist><dict>");
+
+    // Something other than a file is refused, not read: a pipe would never end.
+    fs::remove(preferencesFile());
+    ASSERT_EQ(mkfifo(preferencesFile().c_str(), 0600), 0);
+    r = varno({"queue", "add", "q", "clean-caches"});
+    EXPECT_EQ(r.exitStatus, 74);
+    EXPECT_EQ(r.err, "Varno: cannot read " + domain + ": not a file\n");
+    EXPECT_TRUE(fs::is_fifo(preferencesFile()));
 }
 
 // The status tells what went wrong, whatever words the domain's path holds.

@@ -2,6 +2,7 @@
 // and "Varno schedule" with the agent's start at login (the launch agent
 // file, launchctl in the sandbox's tool journal, the autostart entry).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QTimeZone>
@@ -19,7 +20,6 @@ namespace {
 
 using varno::AdvanceResult;
 using varno::ScheduleStore;
-using varno::UserDefaultsDomain;
 
 const QDateTime kNow = QDateTime(QDate(2026, 1, 15), QTime(12, 0), QTimeZone::utc());
 const char kDomainPath[] = "/var/root/Library/Preferences/com.kvxlabs.Varno2.plist";
@@ -57,9 +57,12 @@ TEST(AdvancedExecution, FirstDateAfterNowInWholeIntervals) {
 
 class ScheduleStoreTest : public ::testing::Test {
   protected:
-    ScheduleStore store() const {
-        return ScheduleStore(UserDefaultsDomain("com.kvxlabs.Varno2", "/var/root"));
+    // The store keeps the domain of the user running it, at home in "/var/root".
+    void SetUp() override {
+        root_.writeFile("/etc/passwd",
+                        "root:*:" + std::to_string(getuid()) + ":0::/var/root:/bin/sh\n");
     }
+    ScheduleStore store() const { return ScheduleStore(); }
     void write(const QVariantMap& domain) {
         root_.writeFile(kDomainPath, plist::writeXML(*app::plistFromVariant(domain)));
     }
