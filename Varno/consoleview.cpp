@@ -108,62 +108,60 @@ QString duration(double seconds) {
     return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
-// A few lines for the documents a person wants to read rather than count.
-QStringList readableRecord(const QVariantMap& record) {
+QString percent(const QVariant& fraction) {
+    const double d = fraction.toDouble();
+    return d < 0 ? QStringLiteral("-") : QString::number(d * 100.0, 'f', 1);
+}
+
+QVariant entry(const QVariantMap& map, std::string_view key) {
+    return map.value(contractText(key));
+}
+
+QStringList processLines(const QVariantMap& record) {
+    namespace process = contract::process;
     QStringList lines;
-    const QString tag = record.value(QLatin1String(kRecordTagKey)).toString();
-    if (tag == u"KVXAEQueryProcessesAuthExec") {
+    lines << QStringLiteral("  %1 %2 %3 %4  %5")
+                 .arg(QStringLiteral("PID"), 7)
+                 .arg(QStringLiteral("USER"), 6)
+                 .arg(QStringLiteral("%CPU"), 6)
+                 .arg(QStringLiteral("%MEM"), 6)
+                 .arg(QStringLiteral("COMMAND"));
+    for (const QVariant& v : entry(record, contract::kProcessesKey).toList()) {
+        const QVariantMap p = v.toMap();
         lines << QStringLiteral("  %1 %2 %3 %4  %5")
-                     .arg(QStringLiteral("PID"), 7)
-                     .arg(QStringLiteral("USER"), 6)
-                     .arg(QStringLiteral("%CPU"), 6)
-                     .arg(QStringLiteral("%MEM"), 6)
-                     .arg(QStringLiteral("COMMAND"));
-        for (const QVariant& v :
-             record.value(QStringLiteral("KVXAEQueryProcessesAuthExecDictionaryOutputKey"))
-                 .toList()) {
-            const QVariantMap p = v.toMap();
-            auto percent = [](const QVariant& x) {
-                const double d = x.toDouble();
-                return d < 0 ? QStringLiteral("-") : QString::number(d * 100.0, 'f', 1);
-            };
-            lines << QStringLiteral("  %1 %2 %3 %4  %5")
-                         .arg(p.value(QStringLiteral("PID")).toLongLong(), 7)
-                         .arg(p.value(QStringLiteral("EffectiveUser")).toLongLong(), 6)
-                         .arg(percent(p.value(QStringLiteral("PercentCPU"))), 6)
-                         .arg(percent(p.value(QStringLiteral("PercentMemory"))), 6)
-                         .arg(field(p.value(QStringLiteral("Command")).toString()));
-        }
-    } else if (tag == u"KVXAEQuerySpotlightInfoAuthExec") {
-        for (const QVariant& v :
-             record.value(QStringLiteral("KVXAEVolumesQuerySpotlightAuthExecDictionaryOutputKey"))
-                 .toList()) {
-            const QVariantMap volume = v.toMap();
-            QString line = QStringLiteral("  ") +
-                           field(volume
-                                     .value(QStringLiteral(
-                                         "KVXAEMountPointQuerySpotlightInfoExecutorDidEndInfoKey"))
-                                     .toString());
-            const QVariant size = volume.value(
-                QStringLiteral("KVXAEIndexSizeQuerySpotlightInfoExecutorDidEndInfoKey"));
-            if (size.isValid())
-                line += QStringLiteral(": index of %1").arg(humanSize(sizeValue(size)));
-            if (volume
-                    .value(
-                        QStringLiteral("KVXAESelfExculdedQuerySpotlightInfoExecutorDidEndInfoKey"))
-                    .toBool())
-                line += QStringLiteral(", private");
-            lines << line;
-            const QString status =
-                volume
-                    .value(QStringLiteral(
-                        "KVXAEIndexingStatusQuerySpotlightInfoExecutorDidEndInfoKey"))
-                    .toString();
-            for (const QString& s : status.split(u'\n', Qt::SkipEmptyParts))
-                lines << QStringLiteral("    ") + visible(s, true);
-        }
+                     .arg(entry(p, process::kPID).toLongLong(), 7)
+                     .arg(entry(p, process::kEffectiveUser).toLongLong(), 6)
+                     .arg(percent(entry(p, process::kPercentCPU)), 6)
+                     .arg(percent(entry(p, process::kPercentMemory)), 6)
+                     .arg(field(entry(p, process::kCommand).toString()));
     }
     return lines;
+}
+
+QStringList spotlightLines(const QVariantMap& record) {
+    namespace spotlight = contract::spotlight;
+    QStringList lines;
+    for (const QVariant& v : entry(record, contract::kSpotlightVolumesKey).toList()) {
+        const QVariantMap volume = v.toMap();
+        QString line =
+            QStringLiteral("  ") + field(entry(volume, spotlight::kMountPoint).toString());
+        const QVariant size = entry(volume, spotlight::kIndexSize);
+        if (size.isValid()) line += QStringLiteral(": index of %1").arg(humanSize(sizeValue(size)));
+        if (entry(volume, spotlight::kSelfExcluded).toBool()) line += QStringLiteral(", private");
+        lines << line;
+        const QString status = entry(volume, spotlight::kIndexingStatus).toString();
+        for (const QString& s : status.split(u'\n', Qt::SkipEmptyParts))
+            lines << QStringLiteral("    ") + visible(s, true);
+    }
+    return lines;
+}
+
+// A few lines for the documents a person wants to read rather than count.
+QStringList readableRecord(const QVariantMap& record) {
+    const QString tag = record.value(QLatin1String(kRecordTagKey)).toString();
+    if (tag == contractText(contract::id::kQueryProcesses)) return processLines(record);
+    if (tag == contractText(contract::id::kQuerySpotlightInfo)) return spotlightLines(record);
+    return {};
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <string_view>
 
 #include "contract/executor.h"
 
@@ -38,6 +39,11 @@ struct Operation {
     // operation reports positions (or nothing) instead.
     double expectedIncrements(const QVariantMap& request) const;
 };
+
+// A string of the contract (all of them ASCII) as Qt text.
+inline QString contractText(std::string_view s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 inline constexpr const char* kIdentifierKey = contract::kIdentifierKey.data();
 inline constexpr const char* kDebugKey = contract::kDebugKey.data();

@@ -115,12 +115,8 @@ QString counted(qsizetype n, const char* one, const char* many) {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
 
-QString text(std::string_view s) {
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 qsizetype listSize(const QVariantMap& map, std::string_view key) {
-    return map.value(text(key)).toList().size();
+    return map.value(contractText(key)).toList().size();
 }
 
 void preferenceFiles(const QVariantMap& map, const contract::PreferenceFilesRecord& keys,
@@ -141,14 +137,14 @@ QStringList describeResults(const RunOutcome& outcome) {
     for (const QVariant& record : outcome.records) {
         const QVariantMap map = record.toMap();
         const QString tag = map.value(QLatin1String(kRecordTagKey)).toString();
-        if (tag == text(contract::kDisableRecord.tag)) {
+        if (tag == contractText(contract::kDisableRecord.tag)) {
             preferenceFiles(map, contract::kDisableRecord, parts);
-        } else if (tag == text(contract::kRestoreRecord.tag)) {
+        } else if (tag == contractText(contract::kRestoreRecord.tag)) {
             preferenceFiles(map, contract::kRestoreRecord, parts);
-        } else if (tag == text(contract::id::kQueryProcesses)) {
+        } else if (tag == contractText(contract::id::kQueryProcesses)) {
             parts << counted(listSize(map, contract::kProcessesKey), "process listed",
                              "processes listed");
-        } else if (tag == text(contract::id::kQuerySpotlightInfo)) {
+        } else if (tag == contractText(contract::id::kQuerySpotlightInfo)) {
             parts << counted(listSize(map, contract::kSpotlightVolumesKey), "volume reported",
                              "volumes reported");
         }
