@@ -6,6 +6,7 @@
 // Without a command (as the agent starts it, with or without "-DEBUG"),
 // Varno fetches and performs the agent's waiting action.
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,9 @@
 #include "storeerror.h"
 
 namespace varno {
+
+struct QueueOptions;
+struct ScheduleOptions;
 
 class CommandLine {
   public:
@@ -37,7 +41,18 @@ class CommandLine {
   private:
     int runCommand(const QStringList& args);
     int queueCommand(const QStringList& args);
+    int queueList();
+    int queueShow(const QString& name);
+    int queueAdd(const QueueOptions& options);
+    int queueRemove(const QueueOptions& options);
+    // Runs the named queue of the current user: 0 when every configuration
+    // succeeded, 1 when one failed.
+    int runQueue(const QString& name, bool plist);
     int scheduleCommand(const QStringList& args);
+    int scheduleList(const QDateTime& now);
+    int scheduleAdd(const ScheduleOptions& options);
+    // enable, disable, remove
+    int scheduleChange(const ScheduleOptions& options);
     int installCommand(const QStringList& args);
     int authorizeCommand(const QStringList& args);
     int statusCommand(const QStringList& args);
@@ -49,7 +64,7 @@ class CommandLine {
     // it and has the agent check its schedule again.
     int agentPeer();
     int performWaitingAction(const QVariantMap& action);
-    // Runs the named queue of the current user; its exit status as "queue run".
+    // Runs the queue a waiting action names, as "queue run" does.
     int runQueueNamed(const QString& name);
     // Brings the agent's start at login in line with the preferences.
     int updateLaunchAgent();

@@ -155,20 +155,7 @@ int CommandLine::runQueueNamed(const QString& name) {
         printError(QStringLiteral("the waiting action names no queue"));
         return kExitSoftware;
     }
-    StoreError error;
-    auto queue = QueueStore().queue(name, &error);
-    if (!queue) return storeFailure(error);
-    QList<QVariantMap> requests;
-    for (const QVariant& c : *queue) requests << c.toMap();
-    if (requests.isEmpty()) {
-        print(QStringLiteral("Queue \"%1\" is empty: nothing to run\n").arg(name));
-        return 0;
-    }
-    QList<RunOutcome> outcomes;
-    if (int status = runRequests(requests, false, &outcomes)) return status;
-    for (const RunOutcome& o : outcomes)
-        if (!o.succeeded()) return kExitQueueFailed;
-    return 0;
+    return runQueue(name, false);
 }
 
 int CommandLine::updateLaunchAgent() {

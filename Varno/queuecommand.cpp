@@ -75,6 +75,49 @@ bool parseNumber(const QString& text, int* number) {
 
 }  // namespace
 
+// What "queue" was asked to do, checked.
+struct QueueOptions {
+    Parsed parsed;
+    QString action;
+    QString name;
+    QStringList rest;  // after the name
+    int number = 0;    // "queue remove": the configuration, or 0 for the queue
+};
+
+namespace {
+
+// The words after "queue", in the order their errors are told; an error, or "".
+QString readQueueWords(QueueOptions* o) {
+    const Parsed& parsed = o->parsed;
+    QStringList rest = parsed.positional;
+    if (rest.isEmpty()) return QStringLiteral("no queue command given");
+    o->action = rest.takeFirst();
+    if (o->action != u"add" && (parsed.debug || !parsed.requestFile.isEmpty()))
+        return QStringLiteral("--debug and --request belong to \"queue add\"");
+    if (o->action != u"run" && parsed.plist)
+        return QStringLiteral("--plist belongs to \"queue run\"");
+    if (o->action == u"list")
+        return rest.isEmpty() ? QString() : QStringLiteral("\"queue list\" takes no arguments");
+    if (rest.isEmpty()) return QStringLiteral("no queue name given");
+    o->name = rest.takeFirst();
+    if (o->name.isEmpty()) return QStringLiteral("a queue name cannot be empty");
+    o->rest = rest;
+    if (o->action == u"show" || o->action == u"run")
+        return rest.isEmpty() ? QString()
+                              : QStringLiteral("\"queue %1\" takes one name").arg(o->action);
+    if (o->action == u"add")
+        return rest.isEmpty() && parsed.requestFile.isEmpty() ? QStringLiteral("no operation given")
+                                                              : QString();
+    if (o->action != u"remove")
+        return QStringLiteral("unknown queue command \"%1\"").arg(o->action);
+    if (rest.size() > 1) return QStringLiteral("\"queue remove\" takes a name and a number");
+    if (rest.size() == 1 && !parseNumber(rest.first(), &o->number))
+        return QStringLiteral("\"%1\" is no configuration number").arg(rest.first());
+    return {};
+}
+
+}  // namespace
+
 int CommandLine::queueCommand(const QStringList& args) {
     QString error;
     auto parsed = parseArguments(args, true, true, &error);
@@ -83,92 +126,81 @@ int CommandLine::queueCommand(const QStringList& args) {
         print(QString::fromLatin1(kQueueUsage) + u'\n' + QString::fromLatin1(kQueueHelp));
         return 0;
     }
-    QStringList rest = parsed->positional;
-    if (rest.isEmpty()) return usageError(kQueueUsage, QStringLiteral("no queue command given"));
-    const QString action = rest.takeFirst();
-    const bool addsRequest = action == u"add";
-    if (!addsRequest && (parsed->debug || !parsed->requestFile.isEmpty()))
-        return usageError(kQueueUsage,
-                          QStringLiteral("--debug and --request belong to \"queue add\""));
-    if (action != u"run" && parsed->plist)
-        return usageError(kQueueUsage, QStringLiteral("--plist belongs to \"queue run\""));
-    QueueStore store;
-    StoreError storeError;
+    QueueOptions options;
+    options.parsed = *parsed;
+    error = readQueueWords(&options);
+    if (!error.isEmpty()) return usageError(kQueueUsage, error);
+    if (options.action == u"list") return queueList();
+    if (options.action == u"show") return queueShow(options.name);
+    if (options.action == u"run") return runQueue(options.name, options.parsed.plist);
+    if (options.action == u"add") return queueAdd(options);
+    return queueRemove(options);
+}
 
-    if (action == u"list") {
-        if (!rest.isEmpty())
-            return usageError(kQueueUsage, QStringLiteral("\"queue list\" takes no arguments"));
-        auto queues = store.queues(&storeError);
-        if (!queues) return storeFailure(storeError);
-        if (queues->isEmpty()) print(QStringLiteral("No queues in %1\n").arg(preferencesPath()));
-        for (auto it = queues->begin(); it != queues->end(); ++it)
-            print(QStringLiteral("%1  (%2 %3)\n")
-                      .arg(it.key())
-                      .arg(it.value().size())
-                      .arg(it.value().size() == 1 ? "configuration" : "configurations"));
-        return 0;
-    }
-    if (rest.isEmpty()) return usageError(kQueueUsage, QStringLiteral("no queue name given"));
-    const QString name = rest.takeFirst();
-    if (name.isEmpty())
-        return usageError(kQueueUsage, QStringLiteral("a queue name cannot be empty"));
+int CommandLine::queueList() {
+    StoreError error;
+    auto queues = QueueStore().queues(&error);
+    if (!queues) return storeFailure(error);
+    if (queues->isEmpty()) print(QStringLiteral("No queues in %1\n").arg(preferencesPath()));
+    for (auto it = queues->begin(); it != queues->end(); ++it)
+        print(QStringLiteral("%1  (%2 %3)\n")
+                  .arg(it.key())
+                  .arg(it.value().size())
+                  .arg(it.value().size() == 1 ? "configuration" : "configurations"));
+    return 0;
+}
 
-    if (action == u"show" || action == u"run") {
-        if (!rest.isEmpty())
-            return usageError(kQueueUsage,
-                              QStringLiteral("\"queue %1\" takes one name").arg(action));
-        auto queue = store.queue(name, &storeError);
-        if (!queue) return storeFailure(storeError);
-        if (action == u"show") {
-            int n = 0;
-            for (const QVariant& c : *queue)
-                print(QStringLiteral("%1. %2\n").arg(++n).arg(describeConfiguration(c.toMap())));
-            if (queue->isEmpty()) print(QStringLiteral("Queue \"%1\" is empty\n").arg(name));
-            return 0;
-        }
-        QList<QVariantMap> requests;
-        for (const QVariant& c : *queue) requests << c.toMap();
-        if (requests.isEmpty()) {
-            print(QStringLiteral("Queue \"%1\" is empty: nothing to run\n").arg(name));
-            return 0;
-        }
-        QList<RunOutcome> outcomes;
-        if (int status = runRequests(requests, parsed->plist, &outcomes)) return status;
-        for (const RunOutcome& o : outcomes)
-            if (!o.succeeded()) return kExitQueueFailed;
+int CommandLine::queueShow(const QString& name) {
+    StoreError error;
+    auto queue = QueueStore().queue(name, &error);
+    if (!queue) return storeFailure(error);
+    int n = 0;
+    for (const QVariant& c : *queue)
+        print(QStringLiteral("%1. %2\n").arg(++n).arg(describeConfiguration(c.toMap())));
+    if (queue->isEmpty()) print(QStringLiteral("Queue \"%1\" is empty\n").arg(name));
+    return 0;
+}
+
+int CommandLine::runQueue(const QString& name, bool plist) {
+    StoreError error;
+    auto queue = QueueStore().queue(name, &error);
+    if (!queue) return storeFailure(error);
+    QList<QVariantMap> requests;
+    for (const QVariant& c : *queue) requests << c.toMap();
+    if (requests.isEmpty()) {
+        print(QStringLiteral("Queue \"%1\" is empty: nothing to run\n").arg(name));
         return 0;
     }
-    if (action == u"add") {
-        if (rest.isEmpty() && parsed->requestFile.isEmpty())
-            return usageError(kQueueUsage, QStringLiteral("no operation given"));
-        RequestInput in = buildRequest(rest, *parsed);
-        if (in.unknownOperation) return unknownOperation(kQueueUsage, in.operationName);
-        if (!in.request) return usageError(kQueueUsage, in.error);
-        for (const QString& w : in.warnings) printError(QStringLiteral("warning: ") + w);
-        const int number = store.add(name, *in.request, &storeError);
-        if (!number) return storeFailure(storeError);
-        print(QStringLiteral("Added to queue \"%1\" as configuration %2: %3\n")
-                  .arg(name)
-                  .arg(number)
-                  .arg(describeConfiguration(*in.request)));
-        return 0;
-    }
-    if (action == u"remove") {
-        int number = 0;
-        if (rest.size() > 1)
-            return usageError(kQueueUsage,
-                              QStringLiteral("\"queue remove\" takes a name and a number"));
-        if (rest.size() == 1 && !parseNumber(rest.first(), &number))
-            return usageError(
-                kQueueUsage, QStringLiteral("\"%1\" is no configuration number").arg(rest.first()));
-        if (!store.remove(name, number, &storeError)) return storeFailure(storeError);
-        print(number ? QStringLiteral("Removed configuration %1 from queue \"%2\"\n")
-                           .arg(number)
-                           .arg(name)
-                     : QStringLiteral("Removed queue \"%1\"\n").arg(name));
-        return 0;
-    }
-    return usageError(kQueueUsage, QStringLiteral("unknown queue command \"%1\"").arg(action));
+    QList<RunOutcome> outcomes;
+    if (int status = runRequests(requests, plist, &outcomes)) return status;
+    for (const RunOutcome& o : outcomes)
+        if (!o.succeeded()) return kExitQueueFailed;
+    return 0;
+}
+
+int CommandLine::queueAdd(const QueueOptions& o) {
+    RequestInput in = buildRequest(o.rest, o.parsed);
+    if (in.unknownOperation) return unknownOperation(kQueueUsage, in.operationName);
+    if (!in.request) return usageError(kQueueUsage, in.error);
+    for (const QString& w : in.warnings) printError(QStringLiteral("warning: ") + w);
+    StoreError error;
+    const int number = QueueStore().add(o.name, *in.request, &error);
+    if (!number) return storeFailure(error);
+    print(QStringLiteral("Added to queue \"%1\" as configuration %2: %3\n")
+              .arg(o.name)
+              .arg(number)
+              .arg(describeConfiguration(*in.request)));
+    return 0;
+}
+
+int CommandLine::queueRemove(const QueueOptions& o) {
+    StoreError error;
+    if (!QueueStore().remove(o.name, o.number, &error)) return storeFailure(error);
+    print(o.number ? QStringLiteral("Removed configuration %1 from queue \"%2\"\n")
+                         .arg(o.number)
+                         .arg(o.name)
+                   : QStringLiteral("Removed queue \"%1\"\n").arg(o.name));
+    return 0;
 }
 
 }  // namespace varno

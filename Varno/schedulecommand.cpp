@@ -77,124 +77,144 @@ std::optional<QDateTime> parseDate(const QString& text, const QDateTime& now) {
 
 }  // namespace
 
+// What "schedule" was asked to do, checked.
+struct ScheduleOptions {
+    QString action;
+    QString name;
+    // "schedule add" only:
+    QString queue;
+    int interval = 2;  // "week"
+    QDateTime next;    // in whole seconds
+    bool disabled = false;
+};
+
+namespace {
+
+// The queue, interval and first date of "schedule add"; an error, or "".
+QString readAddArguments(const QStringList& rest, const QCommandLineParser& parser,
+                         const QDateTime& now, ScheduleOptions* o) {
+    if (rest.size() != 1) return QStringLiteral("\"schedule add\" takes a name and a queue");
+    o->queue = rest.first();
+    if (o->queue.isEmpty()) return QStringLiteral("a queue name cannot be empty");
+    if (parser.isSet(QStringLiteral("every"))) {
+        const QString every = parser.value(QStringLiteral("every"));
+        o->interval = -1;
+        for (const Interval& i : kIntervals)
+            if (every == QLatin1String(i.name)) o->interval = i.code;
+        if (o->interval < 0)
+            return QStringLiteral("\"%1\" is no interval (day, week, 2weeks, month, 2months)")
+                .arg(every);
+    }
+    QDateTime next = now.addSecs(static_cast<qint64>(timeIntervalForScheduleInterval(o->interval)));
+    if (parser.isSet(QStringLiteral("at"))) {
+        auto date = parseDate(parser.value(QStringLiteral("at")), now);
+        if (!date)
+            return QStringLiteral("\"%1\" is no date").arg(parser.value(QStringLiteral("at")));
+        next = *date;
+    }
+    // Whole seconds, as the agent's dates compare.
+    o->next = QDateTime::fromSecsSinceEpoch(next.toSecsSinceEpoch(), QTimeZone::utc());
+    o->disabled = parser.isSet(QStringLiteral("disabled"));
+    return {};
+}
+
+// The words after "schedule", in the order their errors are told; an error, or "".
+QString readScheduleWords(QStringList rest, const QCommandLineParser& parser, const QDateTime& now,
+                          ScheduleOptions* o) {
+    if (rest.isEmpty()) return QStringLiteral("no schedule command given");
+    o->action = rest.takeFirst();
+    const bool addOptions = parser.isSet(QStringLiteral("at")) ||
+                            parser.isSet(QStringLiteral("every")) ||
+                            parser.isSet(QStringLiteral("disabled"));
+    if (o->action != u"add" && addOptions)
+        return QStringLiteral("--at, --every and --disabled belong to \"schedule add\"");
+    if (o->action == u"list")
+        return rest.isEmpty() ? QString() : QStringLiteral("\"schedule list\" takes no arguments");
+    if (rest.isEmpty()) return QStringLiteral("no schedule name given");
+    o->name = rest.takeFirst();
+    if (o->name.isEmpty()) return QStringLiteral("a schedule name cannot be empty");
+    if (o->action == u"add") return readAddArguments(rest, parser, now, o);
+    if (!rest.isEmpty()) return QStringLiteral("\"schedule %1\" takes one name").arg(o->action);
+    if (o->action != u"enable" && o->action != u"disable" && o->action != u"remove")
+        return QStringLiteral("unknown schedule command \"%1\"").arg(o->action);
+    return {};
+}
+
+QString scheduleLine(const QVariant& c, const QDateTime& now) {
+    const std::optional<QDateTime> next = nextExecution(c);
+    const bool enabled = isScheduleEnabled(c);
+    QString when =
+        next ? QStringLiteral("next ") + scheduleDateText(*next) : QStringLiteral("no next date");
+    if (enabled && next && *next <= now) when += QStringLiteral(" (due)");
+    return QStringLiteral("%1  queue \"%2\", every %3, %4, %5\n")
+        .arg(configurationName(c), scheduledQueueName(c), intervalName(intervalCode(c)), when,
+             enabled ? QStringLiteral("enabled") : QStringLiteral("disabled"));
+}
+
+}  // namespace
+
 int CommandLine::scheduleCommand(const QStringList& args) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption at(QStringLiteral("at"), QString(), QStringLiteral("DATE"));
-    const QCommandLineOption every(QStringLiteral("every"), QString(), QStringLiteral("INTERVAL"));
-    const QCommandLineOption disabled(QStringLiteral("disabled"));
-    parser.addOptions({help, at, every, disabled});
+    parser.addOptions(
+        {QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}),
+         QCommandLineOption(QStringLiteral("at"), QString(), QStringLiteral("DATE")),
+         QCommandLineOption(QStringLiteral("every"), QString(), QStringLiteral("INTERVAL")),
+         QCommandLineOption(QStringLiteral("disabled"))});
     if (!parser.parse(QStringList{QStringLiteral("Varno")} + args))
         return usageError(kScheduleUsage, parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         print(QString::fromLatin1(kScheduleUsage) + u'\n' + QString::fromLatin1(kScheduleHelp));
         return 0;
     }
-    QStringList rest = parser.positionalArguments();
-    if (rest.isEmpty())
-        return usageError(kScheduleUsage, QStringLiteral("no schedule command given"));
-    const QString action = rest.takeFirst();
-    if (action != u"add" && (parser.isSet(at) || parser.isSet(every) || parser.isSet(disabled)))
-        return usageError(
-            kScheduleUsage,
-            QStringLiteral("--at, --every and --disabled belong to \"schedule add\""));
-    ScheduleStore store;
-    StoreError error;
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    ScheduleOptions options;
+    const QString error = readScheduleWords(parser.positionalArguments(), parser, now, &options);
+    if (!error.isEmpty()) return usageError(kScheduleUsage, error);
+    if (options.action == u"list") return scheduleList(now);
+    if (options.action == u"add") return scheduleAdd(options);
+    return scheduleChange(options);
+}
 
-    if (action == u"list") {
-        if (!rest.isEmpty())
-            return usageError(kScheduleUsage,
-                              QStringLiteral("\"schedule list\" takes no arguments"));
-        auto schedules = store.schedules(&error);
-        if (!schedules) return storeFailure(error);
-        if (schedules->isEmpty())
-            print(QStringLiteral("No schedules in %1\n").arg(preferencesPath()));
-        for (const QVariant& c : *schedules) {
-            const std::optional<QDateTime> next = nextExecution(c);
-            const bool enabled = isScheduleEnabled(c);
-            QString when = next ? QStringLiteral("next ") + scheduleDateText(*next)
-                                : QStringLiteral("no next date");
-            if (enabled && next && *next <= now) when += QStringLiteral(" (due)");
-            print(QStringLiteral("%1  queue \"%2\", every %3, %4, %5\n")
-                      .arg(configurationName(c), scheduledQueueName(c),
-                           intervalName(intervalCode(c)), when,
-                           enabled ? QStringLiteral("enabled") : QStringLiteral("disabled")));
-        }
-        return 0;
-    }
+int CommandLine::scheduleList(const QDateTime& now) {
+    StoreError error;
+    auto schedules = ScheduleStore().schedules(&error);
+    if (!schedules) return storeFailure(error);
+    if (schedules->isEmpty()) print(QStringLiteral("No schedules in %1\n").arg(preferencesPath()));
+    for (const QVariant& c : *schedules) print(scheduleLine(c, now));
+    return 0;
+}
 
-    if (rest.isEmpty()) return usageError(kScheduleUsage, QStringLiteral("no schedule name given"));
-    const QString name = rest.takeFirst();
-    if (name.isEmpty())
-        return usageError(kScheduleUsage, QStringLiteral("a schedule name cannot be empty"));
+int CommandLine::scheduleAdd(const ScheduleOptions& o) {
+    StoreError error;
+    if (!QueueStore().queue(o.queue, &error) && error.kind == StoreError::Kind::NoSuchQueue)
+        printError(QStringLiteral("warning: there is no queue named \"%1\" yet; add to it "
+                                  "with \"Varno queue add %1 OPERATION ...\"")
+                       .arg(o.queue));
+    const QVariantMap configuration{{QLatin1String(schedulekeys::kConfigurationName), o.name},
+                                    {QLatin1String(schedulekeys::kQueueName), o.queue},
+                                    {QLatin1String(schedulekeys::kEnabled), !o.disabled},
+                                    {QLatin1String(schedulekeys::kNextExecution), o.next},
+                                    {QLatin1String(schedulekeys::kInterval), o.interval}};
+    if (!ScheduleStore().add(configuration, &error)) return storeFailure(error);
+    print(QStringLiteral("Added schedule \"%1\": queue \"%2\" every %3 from %4%5\n")
+              .arg(o.name, o.queue, intervalName(o.interval), scheduleDateText(o.next),
+                   o.disabled ? QStringLiteral(", disabled") : QString()));
+    return updateLaunchAgent();
+}
 
-    if (action == u"add") {
-        if (rest.size() != 1)
-            return usageError(kScheduleUsage,
-                              QStringLiteral("\"schedule add\" takes a name and a queue"));
-        const QString queue = rest.first();
-        if (queue.isEmpty())
-            return usageError(kScheduleUsage, QStringLiteral("a queue name cannot be empty"));
-        int code = 2;
-        if (parser.isSet(every)) {
-            code = -1;
-            for (const Interval& i : kIntervals)
-                if (parser.value(every) == QLatin1String(i.name)) code = i.code;
-            if (code < 0)
-                return usageError(
-                    kScheduleUsage,
-                    QStringLiteral("\"%1\" is no interval (day, week, 2weeks, month, 2months)")
-                        .arg(parser.value(every)));
-        }
-        QDateTime next = now.addSecs(static_cast<qint64>(timeIntervalForScheduleInterval(code)));
-        if (parser.isSet(at)) {
-            auto date = parseDate(parser.value(at), now);
-            if (!date)
-                return usageError(kScheduleUsage,
-                                  QStringLiteral("\"%1\" is no date").arg(parser.value(at)));
-            next = *date;
-        }
-        // Whole seconds, as the agent's dates compare.
-        next = QDateTime::fromSecsSinceEpoch(next.toSecsSinceEpoch(), QTimeZone::utc());
-        auto existing = QueueStore().queue(queue, &error);
-        if (!existing && error.kind == StoreError::Kind::NoSuchQueue)
-            printError(QStringLiteral("warning: there is no queue named \"%1\" yet; add to it "
-                                      "with \"Varno queue add %1 OPERATION ...\"")
-                           .arg(queue));
-        const QVariantMap configuration{
-            {QLatin1String(schedulekeys::kConfigurationName), name},
-            {QLatin1String(schedulekeys::kQueueName), queue},
-            {QLatin1String(schedulekeys::kEnabled), !parser.isSet(disabled)},
-            {QLatin1String(schedulekeys::kNextExecution), next},
-            {QLatin1String(schedulekeys::kInterval), code}};
-        if (!store.add(configuration, &error)) return storeFailure(error);
-        print(QStringLiteral("Added schedule \"%1\": queue \"%2\" every %3 from %4%5\n")
-                  .arg(name, queue, intervalName(code), scheduleDateText(next),
-                       parser.isSet(disabled) ? QStringLiteral(", disabled") : QString()));
-        return updateLaunchAgent();
-    }
-
-    if (!rest.isEmpty())
-        return usageError(kScheduleUsage,
-                          QStringLiteral("\"schedule %1\" takes one name").arg(action));
-    bool ok = false;
-    QString done;
-    if (action == u"enable" || action == u"disable") {
-        const bool enable = action == u"enable";
-        ok = store.setEnabled(name, enable, &error);
-        done = QStringLiteral("%1 schedule \"%2\"\n")
-                   .arg(enable ? QStringLiteral("Enabled") : QStringLiteral("Disabled"), name);
-    } else if (action == u"remove") {
-        ok = store.remove(name, &error);
-        done = QStringLiteral("Removed schedule \"%1\"\n").arg(name);
+int CommandLine::scheduleChange(const ScheduleOptions& o) {
+    StoreError error;
+    ScheduleStore store;
+    if (o.action == u"remove") {
+        if (!store.remove(o.name, &error)) return storeFailure(error);
+        print(QStringLiteral("Removed schedule \"%1\"\n").arg(o.name));
     } else {
-        return usageError(kScheduleUsage,
-                          QStringLiteral("unknown schedule command \"%1\"").arg(action));
+        const bool enable = o.action == u"enable";
+        if (!store.setEnabled(o.name, enable, &error)) return storeFailure(error);
+        print(QStringLiteral("%1 schedule \"%2\"\n")
+                  .arg(enable ? QStringLiteral("Enabled") : QStringLiteral("Disabled"), o.name));
     }
-    if (!ok) return storeFailure(error);
-    print(done);
     return updateLaunchAgent();
 }
 
