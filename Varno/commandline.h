@@ -18,6 +18,7 @@
 
 namespace varno {
 
+enum class AdvanceResult;
 struct QueueOptions;
 struct ScheduleOptions;
 
@@ -54,16 +55,26 @@ class CommandLine {
     // enable, disable, remove
     int scheduleChange(const ScheduleOptions& options);
     int installCommand(const QStringList& args);
+    // What the executor's repair left: 0 when it is set-user-ID root, or
+    // when root ran it (which needs no bit).
+    int reportRepair(const QString& executor, bool wasSetuidRoot);
     int authorizeCommand(const QStringList& args);
     int statusCommand(const QStringList& args);
     // "status --disks": the disks and volumes of the disk information cache.
     int disksCommand(const QStringList& args);
+    // Waits up to `seconds` for the cache's descriptions, then lists them.
+    int showDisks(double seconds);
     int operationsCommand(const QStringList& args);
 
     // The agent's peer: fetches the waiting action, acknowledges it, performs
     // it and has the agent check its schedule again.
     int agentPeer();
     int performWaitingAction(const QVariantMap& action);
+    // Runs a schedule configuration's queue and moves its next date on.
+    int runScheduledQueue(const QVariant& configuration);
+    // Tells where the schedule stands after its run; the run's status, or
+    // the launch agent's failure when the schedule was disabled.
+    int reportAdvance(const QString& name, AdvanceResult advanced, int status);
     // Runs the queue a waiting action names, as "queue run" does.
     int runQueueNamed(const QString& name);
     // Brings the agent's start at login in line with the preferences.

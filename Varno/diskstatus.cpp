@@ -83,6 +83,33 @@ QString table(const QList<Row>& disks, const QList<Row>& volumes) {
     return out;
 }
 
+// Asks the cache for an update and waits until it is complete, the time is
+// up or a signal came; whether it completed.
+bool awaitUpdate(double seconds, bool showLog) {
+    // The cache's own log lines are for debugging the agent's peer.
+    const app::LogHandler previousLog =
+        showLog ? app::LogHandler() : app::setLogHandler([](const QString&) {});
+    KVXFSInfo* info = KVXFSInfo::sharedInfo();
+    app::NotificationCenter& center = info->notificationCenter();
+    QEventLoop loop;
+    bool updated = false;
+    center.addObserver(&loop, KVXFSInfoDidUpdateNotification, nullptr,
+                       [&](const app::Notification&) {
+                           updated = true;
+                           loop.quit();
+                       });
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(SignalPipe::instance(), &SignalPipe::signalReceived, &loop, &QEventLoop::quit);
+    timer.start(std::max(1, qRound(seconds * 1000)));
+    info->updateCache();
+    if (!updated && !SignalPipe::instance()->received()) loop.exec();
+    center.removeObserver(&loop);
+    if (!showLog) app::setLogHandler(previousLog);
+    return updated;
+}
+
 }  // namespace
 
 int CommandLine::disksCommand(const QStringList& args) {
@@ -107,29 +134,12 @@ int CommandLine::disksCommand(const QStringList& args) {
                                                           "seconds from 0 to 86400")
                                                .arg(parser.value(timeout)));
     }
+    return showDisks(seconds);
+}
 
-    // The cache's own log lines are for debugging the agent's peer.
-    const app::LogHandler previousLog =
-        agentDebug_ ? app::LogHandler() : app::setLogHandler([](const QString&) {});
+int CommandLine::showDisks(double seconds) {
+    const bool updated = awaitUpdate(seconds, agentDebug_);
     KVXFSInfo* info = KVXFSInfo::sharedInfo();
-    app::NotificationCenter& center = info->notificationCenter();
-    QEventLoop loop;
-    bool updated = false;
-    center.addObserver(&loop, KVXFSInfoDidUpdateNotification, nullptr,
-                       [&](const app::Notification&) {
-                           updated = true;
-                           loop.quit();
-                       });
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(SignalPipe::instance(), &SignalPipe::signalReceived, &loop, &QEventLoop::quit);
-    timer.start(std::max(1, qRound(seconds * 1000)));
-    info->updateCache();
-    if (!updated && !SignalPipe::instance()->received()) loop.exec();
-    center.removeObserver(&loop);
-    if (!agentDebug_) app::setLogHandler(previousLog);
-
     if (!updated) {
         // A disk utility still running is not left behind.
         info->setCurrentAsyncTask(nullptr);

@@ -89,49 +89,7 @@ int CommandLine::performWaitingAction(const QVariantMap& action) {
     const bool integer = code.typeId() == QMetaType::LongLong || code.typeId() == QMetaType::Int ||
                          code.typeId() == QMetaType::ULongLong;
     const qlonglong number = integer ? code.toLongLong() : -1;
-    StoreError error;
-
-    if (number == kScheduledQueueAction) {
-        if (context.typeId() != QMetaType::QVariantMap) {
-            printError(QStringLiteral("the scheduled queue's action holds no configuration"));
-            return kExitSoftware;
-        }
-        const QString name = configurationName(context);
-        const QString queue = scheduledQueueName(context);
-        print(QStringLiteral("Scheduled queue \"%1\" (schedule \"%2\")\n").arg(queue, name));
-        int status = runQueueNamed(queue);
-        ScheduleStore store;
-        // The run took its turn, whatever its outcome: left as it is, the
-        // schedule would come due again at once.
-        const std::optional<AdvanceResult> advanced =
-            store.advanceAfterRun(name, QDateTime::currentDateTimeUtc(), &error);
-        if (!advanced) {
-            printError(error.message);
-            return status ? status : kExitIOError;
-        }
-        switch (*advanced) {
-            case AdvanceResult::Advanced:
-            case AdvanceResult::AlreadyFuture: {
-                QVariant next;
-                for (const QVariant& c : store.schedules(&error).value_or(QVariantList()))
-                    if (configurationName(c) == name) next = c;
-                const std::optional<QDateTime> date = nextExecution(next);
-                print(QStringLiteral("Next execution of schedule \"%1\": %2\n")
-                          .arg(name, date ? scheduleDateText(*date) : QStringLiteral("unknown")));
-                break;
-            }
-            case AdvanceResult::Disabled:
-                print(QStringLiteral("Schedule \"%1\" does not repeat: disabled\n").arg(name));
-                if (int launch = updateLaunchAgent(); launch && !status) status = launch;
-                break;
-            case AdvanceResult::NotFound:
-                printError(QStringLiteral("warning: there is no schedule named \"%1\" any more; "
-                                          "no next execution was set")
-                               .arg(name));
-                break;
-        }
-        return status;
-    }
+    if (number == kScheduledQueueAction) return runScheduledQueue(context);
     if (number == kHardRestartQueueAction) {
         if (context.typeId() != QMetaType::QString) {
             printError(QStringLiteral("the hard-restart action names no queue"));
@@ -143,11 +101,59 @@ int CommandLine::performWaitingAction(const QVariantMap& action) {
     if (number == kAutorestartedReportAction) {
         print(QStringLiteral("Report of the queue run before the automatic restart:\n"));
         print(context.isValid() ? reportText(context) : QStringLiteral("(no report)\n"));
+        StoreError error;
         if (!ScheduleStore().removeAutorestartedReport(&error)) return storeFailure(error);
         return 0;
     }
     printError(QStringLiteral("unknown waiting action \"%1\"").arg(code.toString()));
     return kExitSoftware;
+}
+
+int CommandLine::runScheduledQueue(const QVariant& configuration) {
+    if (configuration.typeId() != QMetaType::QVariantMap) {
+        printError(QStringLiteral("the scheduled queue's action holds no configuration"));
+        return kExitSoftware;
+    }
+    const QString name = configurationName(configuration);
+    const QString queue = scheduledQueueName(configuration);
+    print(QStringLiteral("Scheduled queue \"%1\" (schedule \"%2\")\n").arg(queue, name));
+    const int status = runQueueNamed(queue);
+    StoreError error;
+    // The run took its turn, whatever its outcome: left as it is, the
+    // schedule would come due again at once.
+    const std::optional<AdvanceResult> advanced =
+        ScheduleStore().advanceAfterRun(name, QDateTime::currentDateTimeUtc(), &error);
+    if (!advanced) {
+        printError(error.message);
+        return status ? status : kExitIOError;
+    }
+    return reportAdvance(name, *advanced, status);
+}
+
+int CommandLine::reportAdvance(const QString& name, AdvanceResult advanced, int status) {
+    switch (advanced) {
+        case AdvanceResult::Advanced:
+        case AdvanceResult::AlreadyFuture: {
+            StoreError error;
+            QVariant next;
+            for (const QVariant& c : ScheduleStore().schedules(&error).value_or(QVariantList()))
+                if (configurationName(c) == name) next = c;
+            const std::optional<QDateTime> date = nextExecution(next);
+            print(QStringLiteral("Next execution of schedule \"%1\": %2\n")
+                      .arg(name, date ? scheduleDateText(*date) : QStringLiteral("unknown")));
+            break;
+        }
+        case AdvanceResult::Disabled:
+            print(QStringLiteral("Schedule \"%1\" does not repeat: disabled\n").arg(name));
+            if (int launch = updateLaunchAgent(); launch && !status) status = launch;
+            break;
+        case AdvanceResult::NotFound:
+            printError(QStringLiteral("warning: there is no schedule named \"%1\" any more; "
+                                      "no next execution was set")
+                           .arg(name));
+            break;
+    }
+    return status;
 }
 
 int CommandLine::runQueueNamed(const QString& name) {

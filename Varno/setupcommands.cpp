@@ -58,6 +58,16 @@ const char* keyTypeName(KeyType type) {
     return "";
 }
 
+bool isSetuidRoot(const struct stat& st) {
+    return st.st_uid == 0 && (st.st_mode & S_ISUID);
+}
+
+QString ownerAndMode(const struct stat& st) {
+    return QStringLiteral("owner %1, mode %2")
+        .arg(st.st_uid)
+        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+}
+
 }  // namespace
 
 int CommandLine::installCommand(const QStringList& args) {
@@ -72,10 +82,8 @@ int CommandLine::installCommand(const QStringList& args) {
         return usageError(kInstallUsage, QStringLiteral("\"install\" takes no arguments"));
     const QString executor = ExecutorRunner::defaultExecutorPath();
     struct stat before {};
-    const bool hadBefore = stat(QFile::encodeName(executor).constData(), &before) == 0;
-    auto setuidRoot = [](const struct stat& st) {
-        return st.st_uid == 0 && (st.st_mode & S_ISUID);
-    };
+    const bool wasSetuidRoot =
+        stat(QFile::encodeName(executor).constData(), &before) == 0 && isSetuidRoot(before);
 
     QList<RunOutcome> outcomes;
     const QVariantMap request{
@@ -87,16 +95,18 @@ int CommandLine::installCommand(const QStringList& args) {
                        .arg(endingText(outcome)));
         return statusOfRun(outcome);
     }
+    return reportRepair(executor, wasSetuidRoot);
+}
+
+int CommandLine::reportRepair(const QString& executor, bool wasSetuidRoot) {
     struct stat after {};
     if (stat(QFile::encodeName(executor).constData(), &after) != 0) {
         printError(QStringLiteral("cannot examine %1 after the repair").arg(executor));
         return kExitSoftware;
     }
-    const QString mode = QStringLiteral("owner %1, mode %2")
-                             .arg(after.st_uid)
-                             .arg(after.st_mode & 07777, 4, 8, QLatin1Char('0'));
-    if (setuidRoot(after)) {
-        if (hadBefore && setuidRoot(before))
+    const QString mode = ownerAndMode(after);
+    if (isSetuidRoot(after)) {
+        if (wasSetuidRoot)
             print(QStringLiteral(
                       "The executor %1 was already set-user-ID root (%2): nothing to repair.\n")
                       .arg(executor, mode));
@@ -168,13 +178,9 @@ int CommandLine::statusCommand(const QStringList& args) {
     if (stat(QFile::encodeName(executor).constData(), &st) != 0) {
         privileges = QStringLiteral("missing");
     } else {
-        const QString mode = QStringLiteral("owner %1, mode %2")
-                                 .arg(st.st_uid)
-                                 .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
-        privileges =
-            (st.st_uid == 0 && (st.st_mode & S_ISUID) ? QStringLiteral("set-user-ID root (")
-                                                      : QStringLiteral("not set-user-ID root (")) +
-            mode + u')';
+        privileges = (isSetuidRoot(st) ? QStringLiteral("set-user-ID root (")
+                                       : QStringLiteral("not set-user-ID root (")) +
+                     ownerAndMode(st) + u')';
     }
     const QString root = QString::fromStdString(host::systemRoot());
     const std::int32_t version = host::systemVersion();
