@@ -125,6 +125,97 @@ QByteArray frame(const QByteArray& form, const QByteArray& document) {
     return input;
 }
 
+// One executor process: started with its input, its output parsed as it
+// comes, waited for until it has ended and its stream is read to the end.
+class ExecutorProcess {
+  public:
+    ExecutorProcess(RunOutcome& outcome, RunObserver* observer)
+        : outcome_(outcome),
+          observer_(observer),
+          collector_(outcome, observer),
+          parser_(std::ref(collector_)) {}
+
+    void run(const QString& executor, const QByteArray& input) {
+        connectProcess(executor);
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, &ticker, [this] {
+            if (observer_) observer_->tick();
+        });
+        process_.setProgram(executor);
+        process_.setArguments({});
+        process_.start(QIODevice::ReadWrite);
+        process_.write(input);
+        process_.closeWriteChannel();
+        ticker.start(200);
+        if (!done_) loop_.exec();
+        ticker.stop();
+
+        readOutput();
+        readErrors();
+        parser_.finish();
+        collector_.checkRecordWritten();
+    }
+
+  private:
+    void connectProcess(const QString& executor) {
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, &process_,
+                         [this] { readOutput(); });
+        QObject::connect(&process_, &QProcess::readyReadStandardError, &process_,
+                         [this] { readErrors(); });
+        QObject::connect(&process_, &QProcess::finished, &process_,
+                         [this](int code, QProcess::ExitStatus status) { finished(code, status); });
+        QObject::connect(&process_, &QProcess::errorOccurred, &process_,
+                         [this, executor](QProcess::ProcessError e) {
+                             // A write error only means the executor stopped reading its
+                             // input early; its output and status tell why.
+                             if (e == QProcess::FailedToStart) notStarted(executor);
+                         });
+        // Ctrl-C reaches the executor too; a signal sent to Varno alone is
+        // passed on, so that it never runs on unwatched.
+        QObject::connect(SignalPipe::instance(), &SignalPipe::signalReceived, &process_,
+                         [this](int) {
+                             if (process_.state() != QProcess::NotRunning) process_.terminate();
+                         });
+    }
+
+    void readOutput() {
+        const QByteArray bytes = process_.readAllStandardOutput();
+        if (!bytes.isEmpty()) parser_.feed(std::string_view(bytes.constData(), bytes.size()));
+    }
+
+    void readErrors() {
+        const QByteArray bytes = process_.readAllStandardError();
+        if (!bytes.isEmpty() && observer_) observer_->diagnostic(bytes);
+    }
+
+    void finished(int code, QProcess::ExitStatus status) {
+        if (status == QProcess::CrashExit) {
+            outcome_.signal = code;  // QProcess reports the signal as the code
+        } else {
+            outcome_.exitStatus = code;
+        }
+        end();
+    }
+
+    void notStarted(const QString& executor) {
+        outcome_.startError = QStringLiteral("%1: %2").arg(executor, process_.errorString());
+        end();
+    }
+
+    void end() {
+        done_ = true;
+        loop_.quit();
+    }
+
+    RunOutcome& outcome_;
+    RunObserver* observer_;
+    ItemCollector collector_;
+    RecordStreamParser parser_;
+    QProcess process_;
+    QEventLoop loop_;
+    bool done_ = false;
+};
+
 }  // namespace
 
 ExecutorRunner::ExecutorRunner(const QString& executorPath, const QByteArray& authorizationForm,
@@ -150,70 +241,11 @@ RunOutcome ExecutorRunner::run(const QVariantMap& request) {
         return outcome;
     }
     const std::string xml = plist::writeXML(*value);
-    const QByteArray input =
-        frame(form_, QByteArray(xml.data(), static_cast<qsizetype>(xml.size())));
-
-    ItemCollector collector(outcome, observer_);
-    RecordStreamParser parser(std::ref(collector));
-    QProcess process;
-    QEventLoop loop;
-    QTimer ticker;
     QElapsedTimer clock;
-    bool done = false;
-
-    auto readOutput = [&] {
-        const QByteArray bytes = process.readAllStandardOutput();
-        if (!bytes.isEmpty()) parser.feed(std::string_view(bytes.constData(), bytes.size()));
-    };
-    auto readErrors = [&] {
-        const QByteArray bytes = process.readAllStandardError();
-        if (!bytes.isEmpty() && observer_) observer_->diagnostic(bytes);
-    };
-    auto end = [&] {
-        done = true;
-        loop.quit();
-    };
-    connect(&process, &QProcess::readyReadStandardOutput, this, readOutput);
-    connect(&process, &QProcess::readyReadStandardError, this, readErrors);
-    connect(&process, &QProcess::finished, this, [&](int code, QProcess::ExitStatus status) {
-        if (status == QProcess::CrashExit) {
-            outcome.signal = code;  // QProcess reports the signal as the code
-        } else {
-            outcome.exitStatus = code;
-        }
-        end();
-    });
-    connect(&process, &QProcess::errorOccurred, this, [&](QProcess::ProcessError e) {
-        if (e == QProcess::FailedToStart) {
-            outcome.startError = QStringLiteral("%1: %2").arg(executorPath_, process.errorString());
-            end();
-        }
-        // A write error only means the executor stopped reading its input
-        // early; its output and status tell why.
-    });
-    // Ctrl-C reaches the executor too; a signal sent to Varno alone is
-    // passed on, so that it never runs on unwatched.
-    connect(SignalPipe::instance(), &SignalPipe::signalReceived, &process, [&](int) {
-        if (process.state() != QProcess::NotRunning) process.terminate();
-    });
-    connect(&ticker, &QTimer::timeout, this, [&] {
-        if (observer_) observer_->tick();
-    });
-
     clock.start();
-    process.setProgram(executorPath_);
-    process.setArguments({});
-    process.start(QIODevice::ReadWrite);
-    process.write(input);
-    process.closeWriteChannel();
-    ticker.start(200);
-    if (!done) loop.exec();
-    ticker.stop();
-
-    readOutput();
-    readErrors();
-    parser.finish();
-    collector.checkRecordWritten();
+    ExecutorProcess(outcome, observer_)
+        .run(executorPath_,
+             frame(form_, QByteArray(xml.data(), static_cast<qsizetype>(xml.size()))));
     outcome.seconds = clock.elapsed() / 1000.0;
     if (observer_) observer_->operationFinished(outcome);
     return outcome;

@@ -257,33 +257,29 @@ std::optional<QVariantMap> RequestBuilder::readRequestFile(const QString& path, 
     return value->toMap();
 }
 
-std::optional<QVariantMap> RequestBuilder::build(const Operation* operation,
-                                                 const QVariantMap& base,
-                                                 const QStringList& assignments, bool debug,
-                                                 QString* error, QStringList* warnings) {
-    QVariantMap request = base;
-    if (!operation) {
-        const QString named = base.value(QLatin1String(kIdentifierKey)).toString();
-        if (named.isEmpty()) {
-            *error = QStringLiteral("no operation given");
-            return std::nullopt;
-        }
-        operation = OperationCatalog::find(named);
-        if (!operation) {
-            *error = QStringLiteral("unknown operation \"%1\"").arg(named);
-            return std::nullopt;
-        }
-    }
-    request.insert(QLatin1String(kIdentifierKey), QLatin1String(operation->identifier));
+namespace {
 
-    // Gather repeated keys and entries first, keeping the order they came in.
-    QStringList order;
-    QMap<QString, Assignment> byKey;
+// The operation a request file names; nullptr after setting *error.
+const Operation* namedOperation(const QVariantMap& base, QString* error) {
+    const QString named = base.value(QLatin1String(kIdentifierKey)).toString();
+    if (named.isEmpty()) {
+        *error = QStringLiteral("no operation given");
+        return nullptr;
+    }
+    const Operation* operation = OperationCatalog::find(named);
+    if (!operation) *error = QStringLiteral("unknown operation \"%1\"").arg(named);
+    return operation;
+}
+
+// Gathers repeated keys and entries, keys in the order they came; false
+// after setting *error.
+bool gatherAssignments(const QStringList& assignments, QStringList* order,
+                       QMap<QString, Assignment>* byKey, QString* error) {
     for (const QString& text : assignments) {
         const qsizetype eq = text.indexOf(u'=');
         if (eq <= 0) {
             *error = QStringLiteral("expected KEY=VALUE, not \"%1\"").arg(text);
-            return std::nullopt;
+            return false;
         }
         QString key = text.left(eq);
         const QString value = text.mid(eq + 1);
@@ -297,15 +293,31 @@ std::optional<QVariantMap> RequestBuilder::build(const Operation* operation,
         if (key == QLatin1String(kIdentifierKey)) {
             *error =
                 QStringLiteral("the operation is named by its own argument, not by %1").arg(key);
-            return std::nullopt;
+            return false;
         }
-        if (!byKey.contains(key)) order << key;
-        Assignment& a = byKey[key];
+        if (!byKey->contains(key)) *order << key;
+        Assignment& a = (*byKey)[key];
         if (nested)
             a.entries.append({entry, value});
         else
             a.values << value;
     }
+    return true;
+}
+
+}  // namespace
+
+std::optional<QVariantMap> RequestBuilder::build(const Operation* operation,
+                                                 const QVariantMap& base,
+                                                 const QStringList& assignments, bool debug,
+                                                 QString* error, QStringList* warnings) {
+    if (!operation) operation = namedOperation(base, error);
+    if (!operation) return std::nullopt;
+    QVariantMap request = base;
+    request.insert(QLatin1String(kIdentifierKey), QLatin1String(operation->identifier));
+    QStringList order;
+    QMap<QString, Assignment> byKey;
+    if (!gatherAssignments(assignments, &order, &byKey, error)) return std::nullopt;
 
     Builder builder(operation, error);
     for (const QString& key : order) {
