@@ -24,6 +24,22 @@ struct ReplacementRights {
     // a file away needs privilege, and failing to is an error.
     std::optional<uid_t> owner;
     std::optional<gid_t> group;
+
+    // A new file gets `mode`; an existing one's owner and mode carry over.
+    static ReplacementRights newFileMode(mode_t mode) {
+        ReplacementRights r;
+        r.mode = mode;
+        return r;
+    }
+    // Exactly this owner, group and mode, whatever was there.
+    static ReplacementRights exactly(mode_t mode, uid_t owner, gid_t group) {
+        ReplacementRights r;
+        r.mode = mode;
+        r.keepExisting = false;
+        r.owner = owner;
+        r.group = group;
+        return r;
+    }
 };
 
 // What went wrong, as a value: the step that failed ("create a file beside",
@@ -32,7 +48,7 @@ struct ReplaceResult {
     int error = 0;
     const char* step = "";
     bool ok() const { return error == 0; }
-    // "<step> <path>: <strerror>", for messages.
+    // "cannot <step> <path>: <the system's reason>", for messages.
     std::string describe(std::string_view path) const;
 };
 
