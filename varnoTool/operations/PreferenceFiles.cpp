@@ -33,28 +33,6 @@ constexpr off_t kMaxOriginsSize = 8 << 20;
 constexpr const char* kDisableFilesKey = contract::keys::kDisableFiles.data();
 constexpr const char* kRestoreFilesKey = contract::keys::kRestoreFiles.data();
 
-// The keys of one operation's result record.
-struct RecordKeys {
-    const char* tag;
-    const char* moved;
-    const char* failed;
-    const char* errors;
-};
-
-constexpr RecordKeys kDisableRecord = {
-    "KVXAEResultsDisablePreferenceFilesAuthExecDictionaryOutputKey",
-    "KVXAEDisabledFilesDisablePreferenceFilesExecutorDidEndInfoKey",
-    "KVXAEErrorFilesDisablePreferenceFilesExecutorDidEndInfoKey",
-    "KVXAEFileErrorsDisablePreferenceFilesExecutorDidEndInfoKey",
-};
-
-constexpr RecordKeys kRestoreRecord = {
-    "KVXAEResultsRestorePreferenceFilesAuthExecDictionaryOutputKey",
-    "KVXAERestoredFilesRestorePreferenceFilesExecutorDidEndInfoKey",
-    "KVXAEErrorFilesRestorePreferenceFilesExecutorDidEndInfoKey",
-    "KVXAEFileErrorsRestorePreferenceFilesExecutorDidEndInfoKey",
-};
-
 struct Outcome {
     plist::Array moved;
     plist::Array failed;
@@ -67,12 +45,12 @@ struct Outcome {
         errors[path] = plist::Value::integer(code);
     }
 
-    void write(const RecordKeys& keys) {
+    void write(const contract::PreferenceFilesRecord& keys) {
         plist::Dictionary record;
-        record[keys.moved] = plist::Value(std::move(moved));
-        record[keys.failed] = plist::Value(std::move(failed));
-        record[keys.errors] = plist::Value(std::move(errors));
-        writeDictionaryWithID(record, keys.tag);
+        record[std::string(keys.moved)] = plist::Value(std::move(moved));
+        record[std::string(keys.failed)] = plist::Value(std::move(failed));
+        record[std::string(keys.errors)] = plist::Value(std::move(errors));
+        writeDictionaryWithID(record, std::string(keys.tag));
     }
 };
 
@@ -390,7 +368,7 @@ int disablePreferenceFiles(const plist::Dictionary& parameters) {
         if (Step step = holdFile(source, destination, folder, origins, outcome))
             reportHeld(outcome, source, *name, destination, *step);
     }
-    outcome.write(kDisableRecord);
+    outcome.write(contract::kDisableRecord);
     return 0;
 }
 
@@ -421,6 +399,6 @@ int restorePreferenceFiles(const plist::Dictionary& parameters) {
             outcome.failedWithCode(source, *step);
         }
     }
-    outcome.write(kRestoreRecord);
+    outcome.write(contract::kRestoreRecord);
     return 0;
 }
