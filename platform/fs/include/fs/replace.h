@@ -61,4 +61,13 @@ ReplaceResult replaceFileAt(int folderFd, std::string_view name, std::string_vie
 ReplaceResult replaceFile(std::string_view realPath, std::string_view bytes,
                           const ReplacementRights& rights = {});
 
+// The last steps of every replacement, for a file already written: the open
+// file `fd`, named `name` in `folderFd`, takes its rights (with keepExisting,
+// those of the regular file now at `targetName`), is synced and, if `name`
+// still leads to it, renamed over `targetName` in `targetFolderFd`, whose
+// folder is then synced. `fd` is closed; on failure the file stays at `name`.
+ReplaceResult installReplacementAt(int fd, int folderFd, std::string_view name,
+                                   int targetFolderFd, std::string_view targetName,
+                                   const ReplacementRights& rights = {});
+
 }  // namespace vfs
