@@ -79,24 +79,6 @@ TEST_F(Writers, AFullDiskLeavesTheExclusionListWhole) {
     EXPECT_EQ(status, 0);
 }
 
-TEST_F(Writers, AWriterKilledAtAnyMomentLeavesOneWholeVersion) {
-    const std::string path = "/Library/LaunchDaemons/com.kvxlabs.test.plist";
-    root_.mkdirs("/Library/LaunchDaemons");
-    const plist::Dictionary a = dictionaryOf('a', 3000), b = dictionaryOf('b', 2000);
-    ASSERT_TRUE(writeDictionaryToPath(&a, path));
-    KillReport report = host::testing::killWhileWriting(
-        60, std::chrono::microseconds(20000),
-        [&](int i) { writeDictionaryToPath(i % 2 ? &a : &b, path); },
-        [&]() -> std::string {
-            auto now = dictionaryAtPath(path);
-            if (!now) return "unreadable";
-            return *now == a || *now == b ? "" : "neither version";
-        });
-    EXPECT_EQ(report.killed, 60);
-    EXPECT_TRUE(report.failures.empty()) << report.failures.front();
-    // Temporaries of killed writers may remain beside it; the file itself is whole.
-}
-
 // The kernel settings file: the system reads it at every start.
 class SysctlConf : public Writers {
   protected:
