@@ -176,10 +176,8 @@ class Origins {
     void save() const {
         Entry file;
         if (file.open(expanded(kOriginsFolder) + kOriginsName) != 0) return;
-        vfs::ReplacementRights rights;
-        rights.keepExisting = false;
         (void)vfs::replaceFileAt(file.folder, file.name, plist::writeXML(plist::Value(entries_)),
-                                 rights);
+                                 vfs::ReplacementRights::asNew(0644));
     }
 
     plist::Dictionary entries_;

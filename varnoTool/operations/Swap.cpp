@@ -122,10 +122,8 @@ int copyOwnStartTool() {
     std::string leaf;
     int folder = vfs::openParentFolderNoLinks(kInstalledTool, &leaf);
     if (folder < 0) return errno;
-    vfs::ReplacementRights rights;
-    rights.mode = 0700;
-    rights.keepExisting = false;
-    const int error = vfs::replaceFileAt(folder, leaf, *data, rights).error;
+    const int error =
+        vfs::replaceFileAt(folder, leaf, *data, vfs::ReplacementRights::asNew(0700)).error;
     close(folder);
     return error;
 }

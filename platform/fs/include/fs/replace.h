@@ -31,6 +31,13 @@ struct ReplacementRights {
         r.mode = mode;
         return r;
     }
+    // A file of this mode, the writer's, as if nothing had been there.
+    static ReplacementRights asNew(mode_t mode) {
+        ReplacementRights r;
+        r.mode = mode;
+        r.keepExisting = false;
+        return r;
+    }
     // Exactly this owner, group and mode, whatever was there.
     static ReplacementRights exactly(mode_t mode, uid_t owner, gid_t group) {
         ReplacementRights r;
