@@ -14,6 +14,7 @@
 #include "Utilities.h"
 #include "fs/copy.h"
 #include "fs/open.h"
+#include "fs/replace.h"
 
 namespace {
 
@@ -148,24 +149,13 @@ class Origins {
     }
 
   private:
-    // Written beside and renamed over, so the record is always whole.
+    // Replaced whole, so the record is always whole; it is the executor's
+    // own (mode 0644), whoever made the file that was there.
     void save() const {
         Entry file;
         if (file.open(expanded(kOriginsFolder) + kOriginsName) != 0) return;
-        const std::string temp = "." + file.name + ".new";
-        unlinkat(file.folder, temp.c_str(), 0);
-        int fd = openat(file.folder, temp.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0) return;
-        const std::string bytes = plist::writeXML(plist::Value(entries_));
-        bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
-                  fsync(fd) == 0;
-        close(fd);
-        if (!ok || renameat(file.folder, temp.c_str(), file.folder, file.name.c_str()) != 0) {
-            unlinkat(file.folder, temp.c_str(), 0);
-            return;
-        }
-        fsync(file.folder);
+        (void)vfs::replaceFileAt(file.folder, file.name, plist::writeXML(plist::Value(entries_)),
+                                 vfs::ReplacementRights::asNew(0644));
     }
 
     plist::Dictionary entries_;

@@ -65,6 +65,11 @@ int applyRights(int fd, const struct stat* old, const ReplacementRights& rights)
     return fchmod(fd, mode) == 0 ? 0 : errno;
 }
 
+constexpr const char* kCreate = "create a file beside";
+constexpr const char* kWrite = "write";
+constexpr const char* kReplace = "replace";
+constexpr const char* kSyncFolder = "sync the folder of";
+
 ReplaceResult failed(int error, const char* step) {
     return ReplaceResult{error, step};
 }
@@ -81,13 +86,41 @@ std::string ReplaceResult::describe(std::string_view path) const {
     return text;
 }
 
+ReplaceResult installReplacementAt(int fd, int folderFd, std::string_view name,
+                                   int targetFolderFd, std::string_view targetName,
+                                   const ReplacementRights& rights) {
+    const std::string leaf(name), target(targetName);
+    struct stat old {};
+    const bool keep = rights.keepExisting &&
+                      fstatat(targetFolderFd, target.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISREG(old.st_mode);
+    ReplaceResult result;
+    struct stat prepared {};
+    if (int e = applyRights(fd, keep ? &old : nullptr, rights)) result = failed(e, kWrite);
+    if (result.ok() && fsync(fd) != 0) result = failed(errno, kWrite);
+    if (result.ok() && fstat(fd, &prepared) != 0) result = failed(errno, kWrite);
+    if (close(fd) != 0 && result.ok()) result = failed(errno, kWrite);
+    if (!result.ok()) return result;
+    // Only the file just prepared may take the target's place, not whatever
+    // was put at its name meanwhile.
+    struct stat now {};
+    if (fstatat(folderFd, leaf.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+        return failed(errno, kReplace);
+    if (now.st_dev != prepared.st_dev || now.st_ino != prepared.st_ino)
+        return failed(EINVAL, kReplace);
+    if (renameat(folderFd, leaf.c_str(), targetFolderFd, target.c_str()) != 0)
+        return failed(errno, kReplace);
+    // The rename itself must reach the disk before the replacement is done.
+    if (fsync(targetFolderFd) != 0) return failed(errno, kSyncFolder);
+    return result;
+}
+
 ReplaceResult replaceFileAt(int folderFd, std::string_view name, std::string_view bytes,
                             const ReplacementRights& rights) {
     const std::string leaf(name);
     struct stat old {};
-    const bool hadFile = fstatat(folderFd, leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-    if (hadFile && S_ISDIR(old.st_mode)) return failed(EISDIR, "replace");
-    const bool keep = hadFile && S_ISREG(old.st_mode);
+    if (fstatat(folderFd, leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(old.st_mode))
+        return failed(EISDIR, kReplace);
 
     std::string temp;
     int fd = -1;
@@ -97,23 +130,17 @@ ReplaceResult replaceFileAt(int folderFd, std::string_view name, std::string_vie
                     0600);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) return failed(errno, "create a file beside");
+    if (fd < 0) return failed(errno, kCreate);
 
     ReplaceResult result;
-    if (int e = writeAll(fd, bytes)) result = failed(e, "write");
-    if (result.ok()) {
-        if (int e = applyRights(fd, keep ? &old : nullptr, rights)) result = failed(e, "write");
+    if (int e = writeAll(fd, bytes)) {
+        close(fd);
+        result = failed(e, kWrite);
+    } else {
+        result = installReplacementAt(fd, folderFd, temp, folderFd, leaf, rights);
     }
-    if (result.ok() && fsync(fd) != 0) result = failed(errno, "write");
-    if (close(fd) != 0 && result.ok()) result = failed(errno, "write");
-    if (result.ok() && renameat(folderFd, temp.c_str(), folderFd, leaf.c_str()) != 0)
-        result = failed(errno, "replace");
-    if (!result.ok()) {
-        unlinkat(folderFd, temp.c_str(), 0);
-        return result;
-    }
-    // The rename itself must reach the disk before the replacement is done.
-    if (fsync(folderFd) != 0) return failed(errno, "sync the folder of");
+    // Once renamed, the temporary name is no longer ours to remove.
+    if (!result.ok() && result.step != kSyncFolder) unlinkat(folderFd, temp.c_str(), 0);
     return result;
 }
 
@@ -125,9 +152,9 @@ ReplaceResult replaceFile(std::string_view realPath, std::string_view bytes,
                                : slash == 0               ? "/"
                                                           : path.substr(0, slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty() || name == "." || name == "..") return failed(EINVAL, "replace");
+    if (name.empty() || name == "." || name == "..") return failed(EINVAL, kReplace);
     const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0) return failed(errno, "create a file beside");
+    if (folderFd < 0) return failed(errno, kCreate);
     ReplaceResult result = replaceFileAt(folderFd, name, bytes, rights);
     close(folderFd);
     return result;

@@ -77,6 +77,35 @@ TEST_F(Replace, LinksAreReplacedNotFollowedAndFoldersRefused) {
     EXPECT_TRUE(vfs::replaceFile(folder() + "/" + longest, "x").ok());
 }
 
+// A file prepared elsewhere (a rewritten executable) is put in place the same
+// way, and only if its name still leads to it.
+TEST_F(Replace, APreparedFileTakesThePlaceOnlyWhileItsNameLeadsToIt) {
+    ASSERT_TRUE(writeReal(path(), "old"));
+    ASSERT_EQ(chmod(path().c_str(), 0751), 0);
+    const int folderFd = open(folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folderFd, 0);
+    ASSERT_TRUE(writeReal(path("copy"), "new"));
+    int fd = open(path("copy").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    // Something else is put at the copy's name meanwhile.
+    ASSERT_TRUE(writeReal(path("other"), "planted"));
+    ASSERT_EQ(rename(path("other").c_str(), path("copy").c_str()), 0);
+    vfs::ReplaceResult r = vfs::installReplacementAt(fd, folderFd, "copy", folderFd, "file");
+    EXPECT_EQ(r.describe("/f/file"), "cannot replace /f/file: Invalid argument");
+    EXPECT_EQ(readReal(path()), "old");
+
+    fd = open(path("copy").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    r = vfs::installReplacementAt(fd, folderFd, "copy", folderFd, "file");
+    close(folderFd);
+    ASSERT_TRUE(r.ok()) << r.describe("/f/file");
+    EXPECT_EQ(readReal(path()), "planted");
+    struct stat st {};
+    ASSERT_EQ(stat(path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0751u);
+    EXPECT_EQ(namesIn(folder()), std::vector<std::string>{"file"});
+}
+
 TEST_F(Replace, AFullDiskLeavesTheOldFileAndNoTemporary) {
     if (!host::testing::runningAsRoot()) GTEST_SKIP() << "mounting a small disk needs root";
     if (const std::string& why = host::testing::mountNamespaceRefusal(); !why.empty())

@@ -31,6 +31,13 @@ struct ReplacementRights {
         r.mode = mode;
         return r;
     }
+    // A file of this mode, the writer's, as if nothing had been there.
+    static ReplacementRights asNew(mode_t mode) {
+        ReplacementRights r;
+        r.mode = mode;
+        r.keepExisting = false;
+        return r;
+    }
     // Exactly this owner, group and mode, whatever was there.
     static ReplacementRights exactly(mode_t mode, uid_t owner, gid_t group) {
         ReplacementRights r;
@@ -60,5 +67,14 @@ ReplaceResult replaceFileAt(int folderFd, std::string_view name, std::string_vie
 // The same for a real path; its folder is opened as it stands.
 ReplaceResult replaceFile(std::string_view realPath, std::string_view bytes,
                           const ReplacementRights& rights = {});
+
+// The last steps of every replacement, for a file already written: the open
+// file `fd`, named `name` in `folderFd`, takes its rights (with keepExisting,
+// those of the regular file now at `targetName`), is synced and, if `name`
+// still leads to it, renamed over `targetName` in `targetFolderFd`, whose
+// folder is then synced. `fd` is closed; on failure the file stays at `name`.
+ReplaceResult installReplacementAt(int fd, int folderFd, std::string_view name,
+                                   int targetFolderFd, std::string_view targetName,
+                                   const ReplacementRights& rights = {});
 
 }  // namespace vfs
