@@ -2,10 +2,14 @@
 // the main application.
 #include "VarnoAgentDelegate.h"
 
+#include <unistd.h>
+
 #include <QDBusAbstractInterface>
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 #include "AgentAlerts.h"
 #include "AgentDebug.h"
@@ -139,7 +143,20 @@ void VarnoAgentDelegate::reconfigureLaunchAgent() {
     QDir().mkpath(QFileInfo(path).path());
     QString error;
     if (!app::writeDictionaryFile(path, config, &error)) DLog("%@", error);
+#if defined(__linux__)
+    // The desktop starts the agent through its autostart entry whatever the
+    // launch agent says: with nothing left to do at login, it goes too.
+    if (!startupChecks) removeAutostartEntry();
+#endif
     unloadAgent();
+}
+
+void VarnoAgentDelegate::removeAutostartEntry() {
+    const QByteArray path =
+        QFile::encodeName(app::realPathForMachinePath(schedule::autostartPath()));
+    if (unlink(path.constData()) != 0 && errno != ENOENT)
+        DLog("cannot remove %@: %@", schedule::autostartPath(),
+             QString::fromLocal8Bit(strerror(errno)));
 }
 
 void VarnoAgentDelegate::unloadAgent() {

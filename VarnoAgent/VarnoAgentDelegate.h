@@ -50,6 +50,7 @@ class VarnoAgentDelegate : public QObject, public CountdownAlertDelegate {
     void registerServer();
     void reconfigureLaunchAgent();
     void unloadAgent();
+    void removeAutostartEntry();
     void launchVarno();
     bool connectToVarno();
     virtual void didConnectToVarno();

@@ -21,6 +21,8 @@
 #include "app/userdefaults.h"
 #include "fs/remove.h"
 #include "host/root.h"
+#include "schedule/launchagent.h"
+#include "schedule/model.h"
 
 extern char** environ;
 
@@ -28,17 +30,12 @@ namespace {
 
 const QString kMainApplicationName = QStringLiteral("Varno");
 const QString kAgentName = QStringLiteral("VarnoAgent");
-const QString kLaunchAgentPath =
-    QStringLiteral("~/Library/LaunchAgents/com.kvxlabs.Varno2.agent.plist");
-const QString kPreferencesPath = QStringLiteral("~/Library/Preferences/com.kvxlabs.Varno2.plist");
 const QString kApplicationSupportPath = QStringLiteral("~/Library/Application Support/Varno");
 const QString kApplicationBundlePath = QStringLiteral("/Applications/Varno.app");
-// What else the suite leaves in a home folder on this platform: the agent's
-// start at login as the desktop knows it, and the login items (shared file
-// list entries, each with a desktop entry of its own) that start the suite.
+// What else the suite leaves in a home folder on this platform: the login
+// items (shared file list entries, each with a desktop entry of its own)
+// that start the suite, beside the agent's own start at login.
 const QString kAutostartFolder = QStringLiteral("~/.config/autostart");
-const QString kAgentAutostartEntry =
-    QStringLiteral("~/.config/autostart/com.kvxlabs.Varno2.agent.desktop");
 const QString kLoginItemsList =
     QStringLiteral("~/Library/Preferences/com.apple.LSSharedFileList.SessionLoginItems.plist");
 const QByteArray kLoginItemPathKey = QByteArrayLiteral("X-KVX-SharedFileList-Path=");
@@ -217,14 +214,14 @@ void UninstallDelegate::doUnprivileged() {
     killProcessNamed(kMainApplicationName);
 
     app::NSLog(QStringLiteral("Removing LaunchAgent..."));
-    removeItemAtPath(app::expandTildeInPath(kLaunchAgentPath));
-    removeItemIfPresent(app::expandTildeInPath(kAgentAutostartEntry));
+    removeItemAtPath(schedule::launchAgentPath());
+    removeItemIfPresent(schedule::autostartPath());
 
     app::NSLog(QStringLiteral("Killing VarnoAgent..."));
     killProcessNamed(kAgentName);
 
     app::NSLog(QStringLiteral("Removing preferences..."));
-    removeItemAtPath(app::expandTildeInPath(kPreferencesPath));
+    removeItemAtPath(app::persistentDomainPath(QLatin1String(schedule::kVarnoIdentifier)));
 
     app::NSLog(QStringLiteral("Removing Application Support..."));
     removeItemAtPath(app::expandTildeInPath(kApplicationSupportPath));

@@ -1,7 +1,6 @@
 // Property-list files, the home folder's name and the bundle's resources.
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "Utilities.h"
 #include "fs/errors.h"
 #include "fs/open.h"
+#include "fs/replace.h"
 #include "host/root.h"
 #include "host/self.h"
 #include "host/system.h"
@@ -49,61 +49,6 @@ ReadResult readWholeFile(const std::string& machinePath, std::string* data) {
     }
     close(fd);
     return result;
-}
-
-std::string temporaryName(const std::string& leaf) {
-    unsigned char bytes[6] = {};
-    if (getrandom(bytes, sizeof bytes, 0) != sizeof bytes) {
-        for (std::size_t i = 0; i < sizeof bytes; ++i)
-            bytes[i] = static_cast<unsigned char>(getpid() >> (i % 4 * 8));
-    }
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string name(".");
-    name.append(leaf, 0, 200);
-    name += '.';
-    for (unsigned char b : bytes) name += digits[b % 36];
-    return name;
-}
-
-bool writeAll(int fd, const std::string& data) {
-    for (std::size_t done = 0; done < data.size();) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Writes the bytes to a new file beside the old one and renames it into
-// place: a crash or a full disk leaves either the old file or the new one.
-// The new file takes over the old one's owner and mode. 0 or an errno value;
-// *opened tells whether the temporary file could be made at all.
-int replaceFile(int folderFd, const std::string& leaf, const std::string& bytes, bool* opened) {
-    struct stat old {};
-    bool hadFile = fstatat(folderFd, leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-    if (hadFile && S_ISDIR(old.st_mode)) return EISDIR;
-    std::string temp = temporaryName(leaf);
-    int fd =
-        openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
-    *opened = true;
-    int error = 0;
-    if (hadFile && S_ISREG(old.st_mode)) {
-        // Only root can give the file away; others keep what they own.
-        if (fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) error = errno;
-        if (error == 0 && fchmod(fd, old.st_mode & 07777) != 0) error = errno;
-    }
-    if (error == 0 && !writeAll(fd, bytes)) error = errno != 0 ? errno : EIO;
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && renameat(folderFd, temp.c_str(), folderFd, leaf.c_str()) != 0) error = errno;
-    if (error != 0) {
-        unlinkat(folderFd, temp.c_str(), 0);
-        return error;
-    }
-    fsync(folderFd);  // the rename itself reaches the disk
-    return 0;
 }
 
 }  // namespace
@@ -255,18 +200,22 @@ bool writeDictionaryToPath(const plist::Dictionary* dictionary,
                            const std::optional<std::string>& path) {
     if (dictionary == nullptr || !path) return true;
     std::string leaf;
-    int folderFd = vfs::openParentFolderNoLinks(*path, &leaf);
-    bool opened = false;
-    int error = folderFd < 0 ? errno
-                             : replaceFile(folderFd, leaf,
-                                           plist::writeXML(plist::Value(*dictionary)), &opened);
-    if (folderFd >= 0) close(folderFd);
-    if (error == 0) return true;
-    if (!opened) {
+    const int folderFd = vfs::openParentFolderNoLinks(*path, &leaf);
+    vfs::ReplaceResult replaced{ENOENT, "create a file beside"};  // without a folder
+    if (folderFd >= 0) {
+        // A new file is 0644 whatever the umask; an existing one keeps its
+        // owner and mode.
+        replaced = vfs::replaceFileAt(folderFd, leaf, plist::writeXML(plist::Value(*dictionary)),
+                                      vfs::ReplacementRights::newFileMode(0644));
+        close(folderFd);
+    }
+    if (replaced.ok()) return true;
+    // A folder in the file's place, or no file could be made beside it.
+    if (replaced.error == EISDIR || std::string_view(replaced.step) == "create a file beside") {
         wstrnl("\t*** Error opening write stream in writeDictionaryToPath.");
     } else {
         std::string message = "\t*** Error writing property list: ";
-        message += strerror(error);
+        message += strerror(replaced.error);
         message += "\n";
         showString(message);
     }

@@ -5,29 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 
 #include "fs/open.h"
+#include "fs/replace.h"
 
 namespace lsfl::detail {
-namespace {
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-std::string temporaryName(const std::string& name) {
-    static std::mt19937_64 generator{std::random_device{}()};
-    return "." + name + "." + std::to_string(generator() % 1000000000) + ".tmp";
-}
-
-}  // namespace
 
 int openFolder(const std::string& machinePath) {
     return vfs::openMachinePath(machinePath, O_RDONLY | O_DIRECTORY);
@@ -91,24 +73,8 @@ std::optional<std::string> readSmallFile(int folderFd, const std::string& name,
 }
 
 int replaceFile(int folderFd, const std::string& name, std::string_view bytes, mode_t mode) {
-    std::string temp = temporaryName(name);
-    int fd =
-        openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-    if (fd < 0) return errno;
-    int error = 0;
-    if (fchmod(fd, mode) != 0) error = errno;  // whatever the umask took away
-    if (error == 0 && !writeAll(fd, bytes)) error = errno != 0 ? errno : EIO;
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && renameat(folderFd, temp.c_str(), folderFd, name.c_str()) != 0) error = errno;
-    if (error != 0) {
-        unlinkat(folderFd, temp.c_str(), 0);
-        return error;
-    }
-    // The rename itself reaches the disk; a failure here loses nothing that
-    // was there before.
-    (void)fsync(folderFd);
-    return 0;
+    // Always `mode`, whatever the file had: these files are ours alone.
+    return vfs::replaceFileAt(folderFd, name, bytes, vfs::ReplacementRights::asNew(mode)).error;
 }
 
 }  // namespace lsfl::detail

@@ -26,9 +26,8 @@ int openFolderCreating(const std::string& home, std::string_view relative);
 std::optional<std::string> readSmallFile(int folderFd, const std::string& name,
                                          std::size_t maxSize);
 
-// Replaces (or creates) a file in a folder with the bytes: they go to a
-// temporary file that is flushed to the disk and then renamed over the
-// name, so readers see the old content or the new, whole. 0 or an errno.
+// Replaces (or creates) a file in a folder with the bytes, whole (see
+// vfs::replaceFileAt), giving it `mode` whatever it had. 0 or an errno.
 int replaceFile(int folderFd, const std::string& name, std::string_view bytes, mode_t mode);
 
 }  // namespace lsfl::detail

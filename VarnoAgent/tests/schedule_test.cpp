@@ -9,6 +9,7 @@
 
 #include "CountdownAlert.h"
 #include "agent_test_support.h"
+#include "schedule/launchagent.h"
 
 namespace {
 
@@ -220,11 +221,13 @@ TEST_F(ScheduleTest, DisablingTheOnlyEnabledOneRewritesAndUnloadsTheLaunchAgent)
         {"S.M.A.R.T. check", {{"SMARTStatusMonitorEnabled", true}}, false},
         {"both off", {{"HardRestartQueueEnabled", false}, {"SMARTStatusMonitorEnabled", 0}}, true},
     };
+    const std::string autostartMachinePath = schedule::autostartPath().toStdString();
     size_t round = 0;
     for (const auto& c : cases) {
         ++round;
         writeDomain(domainWithSchedule({configuration("c", "Nightly", true, kNow.addSecs(-5))},
                                        {{"AutomaticExecution", c.automatic}}));
+        root_.writeFile(autostartMachinePath, "[Desktop Entry]\n");
         delegate_->checkSchedule(nullptr);
         ASSERT_TRUE(countingDown()) << c.what;
         alerts_.answer(app::Alert::kDefaultReturn);
@@ -245,6 +248,8 @@ TEST_F(ScheduleTest, DisablingTheOnlyEnabledOneRewritesAndUnloadsTheLaunchAgent)
         expected["OnDemand"] = plist::Value::boolean(true);
         expected["LaunchOnlyOnce"] = plist::Value::boolean(true);
         EXPECT_EQ(*written, plist::Value(expected)) << c.what;
+        // The desktop would start the agent at login without any work for it.
+        EXPECT_EQ(root_.exists(autostartMachinePath), !c.disabled) << c.what;
 
         const auto runs = launchctlRuns(round);
         ASSERT_EQ(runs.size(), round) << c.what;

@@ -1,7 +1,6 @@
 #include "operations/Network.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include "Protocol.h"
 #include "Utilities.h"
 #include "fs/open.h"
+#include "fs/replace.h"
 #include "host/sysctl.h"
 
 namespace {
@@ -177,49 +177,6 @@ Existing readExisting(int folderFd, const std::string& leaf, std::string* data, 
     return *error == 0 ? Existing::Read : Existing::Unreadable;
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Replaces the file through a synced temporary file renamed over it: the
-// system reads this file at every start, so a crash must leave either the
-// old text or the new one. The file keeps its owner and mode; a new one is
-// root's with mode 0644. 0 or an errno value.
-int replaceFile(int folderFd, const std::string& leaf, const std::string& text) {
-    struct stat old {};
-    bool hadFile = fstatat(folderFd, leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-    unsigned char random[6];
-    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return errno;
-    std::string temp = "." + leaf + ".";
-    for (unsigned char c : random) temp += "0123456789abcdefghijklmnopqrstuvwxyz"[c % 36];
-    int fd =
-        openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return errno;
-    int error = 0;
-    mode_t mode = hadFile ? old.st_mode & 07777 : 0644;
-    if (hadFile && fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) error = errno;
-    if (error == 0 && fchmod(fd, mode) != 0) error = errno;
-    if (error == 0 && !writeAll(fd, text)) error = errno;
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && renameat(folderFd, temp.c_str(), folderFd, leaf.c_str()) != 0) error = errno;
-    if (error != 0) {
-        unlinkat(folderFd, temp.c_str(), 0);
-        return error;
-    }
-    if (fsync(folderFd) != 0) return errno;
-    return 0;
-}
-
 void reportUntouched(const char* why) {
     printf("***Error: %s %s; it was left as it is so that its contents are not lost.\n",
            kSysctlConf, why);
@@ -293,7 +250,11 @@ int setNetworkParameters(const plist::Dictionary& parameters) {
         text += lines;
     }
 
-    error = replaceFile(folderFd, leaf, text);
+    // The system reads this file at every start: a crash must leave the old
+    // text or the new one. The file keeps its owner and mode; a new one is
+    // root's with mode 0644.
+    error = vfs::replaceFileAt(folderFd, leaf, text, vfs::ReplacementRights::newFileMode(0644))
+                .error;
     close(folderFd);
     if (error != 0) {
         printf("***Error %ld writing %s\n", urlErrorFor(error), kSysctlConf);

@@ -14,6 +14,7 @@
 #include "Utilities.h"
 #include "fs/copy.h"
 #include "fs/open.h"
+#include "fs/replace.h"
 
 namespace {
 
@@ -33,28 +34,6 @@ constexpr off_t kMaxOriginsSize = 8 << 20;
 constexpr const char* kDisableFilesKey = contract::keys::kDisableFiles.data();
 constexpr const char* kRestoreFilesKey = contract::keys::kRestoreFiles.data();
 
-// The keys of one operation's result record.
-struct RecordKeys {
-    const char* tag;
-    const char* moved;
-    const char* failed;
-    const char* errors;
-};
-
-constexpr RecordKeys kDisableRecord = {
-    "KVXAEResultsDisablePreferenceFilesAuthExecDictionaryOutputKey",
-    "KVXAEDisabledFilesDisablePreferenceFilesExecutorDidEndInfoKey",
-    "KVXAEErrorFilesDisablePreferenceFilesExecutorDidEndInfoKey",
-    "KVXAEFileErrorsDisablePreferenceFilesExecutorDidEndInfoKey",
-};
-
-constexpr RecordKeys kRestoreRecord = {
-    "KVXAEResultsRestorePreferenceFilesAuthExecDictionaryOutputKey",
-    "KVXAERestoredFilesRestorePreferenceFilesExecutorDidEndInfoKey",
-    "KVXAEErrorFilesRestorePreferenceFilesExecutorDidEndInfoKey",
-    "KVXAEFileErrorsRestorePreferenceFilesExecutorDidEndInfoKey",
-};
-
 struct Outcome {
     plist::Array moved;
     plist::Array failed;
@@ -67,12 +46,12 @@ struct Outcome {
         errors[path] = plist::Value::integer(code);
     }
 
-    void write(const RecordKeys& keys) {
+    void write(const contract::PreferenceFilesRecord& keys) {
         plist::Dictionary record;
-        record[keys.moved] = plist::Value(std::move(moved));
-        record[keys.failed] = plist::Value(std::move(failed));
-        record[keys.errors] = plist::Value(std::move(errors));
-        writeDictionaryWithID(record, keys.tag);
+        record[std::string(keys.moved)] = plist::Value(std::move(moved));
+        record[std::string(keys.failed)] = plist::Value(std::move(failed));
+        record[std::string(keys.errors)] = plist::Value(std::move(errors));
+        writeDictionaryWithID(record, std::string(keys.tag));
     }
 };
 
@@ -170,24 +149,13 @@ class Origins {
     }
 
   private:
-    // Written beside and renamed over, so the record is always whole.
+    // Replaced whole, so the record is always whole; it is the executor's
+    // own (mode 0644), whoever made the file that was there.
     void save() const {
         Entry file;
         if (file.open(expanded(kOriginsFolder) + kOriginsName) != 0) return;
-        const std::string temp = "." + file.name + ".new";
-        unlinkat(file.folder, temp.c_str(), 0);
-        int fd = openat(file.folder, temp.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0) return;
-        const std::string bytes = plist::writeXML(plist::Value(entries_));
-        bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
-                  fsync(fd) == 0;
-        close(fd);
-        if (!ok || renameat(file.folder, temp.c_str(), file.folder, file.name.c_str()) != 0) {
-            unlinkat(file.folder, temp.c_str(), 0);
-            return;
-        }
-        fsync(file.folder);
+        (void)vfs::replaceFileAt(file.folder, file.name, plist::writeXML(plist::Value(entries_)),
+                                 vfs::ReplacementRights::asNew(0644));
     }
 
     plist::Dictionary entries_;
@@ -200,11 +168,16 @@ bool isInside(const std::string& path, const std::string& folder) {
            p.find("/../") == std::string::npos && p.find("/./") == std::string::npos;
 }
 
+// What one step of a move found: noErr to go on, an error to report, or
+// nothing when the file was refused (already counted in the outcome).
+using Step = std::optional<vfs::OSErr>;
+
 // Refusals are per-file errors like any failed move.
-void refuse(Outcome& outcome, const std::string& source, const std::string& why) {
+Step refuse(Outcome& outcome, const std::string& source, const std::string& why) {
     printText("\t***Error: %s %s; it was left where it is.\n", plist::displayForm(source).c_str(),
               why.c_str());
     outcome.failedWithCode(source, vfs::afpAccessDenied);
+    return std::nullopt;
 }
 
 constexpr const char* kThroughLink = "is reached through a link";
@@ -221,6 +194,141 @@ int moveEntry(const Entry& from, const Entry& to, bool replace, const std::strin
     return vfs::FSPathMoveObjectSync(
         source, folder, nullptr, nullptr,
         replace ? vfs::kFSFileOperationOverwrite : vfs::kFSFileOperationDefaultOptions);
+}
+
+// The file to move and its status, taken through a folder reached without a
+// link, so that a link a user put on the way cannot move someone else's
+// file. A link on the way or in the file's place is refused; a file that
+// cannot be looked at is not there.
+Step openSource(Entry& from, struct stat* st, const std::string& source, Outcome& outcome) {
+    int e = from.open(source);
+    if (e == 0 && fstatat(from.folder, from.name.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) e = errno;
+    if (e == ELOOP) return refuse(outcome, source, kThroughLink);
+    if (e != 0) return vfs::fnfErr;
+    if (S_ISLNK(st->st_mode)) return refuse(outcome, source, "is a link");
+    return vfs::noErr;
+}
+
+// The folder the file goes into, reached without a link; `throughLink` is
+// the refusal when there is one on the way.
+Step openDestination(Entry& to, const std::string& destination, const std::string& source,
+                     const char* throughLink, Outcome& outcome) {
+    int e = to.open(destination);
+    if (e == ELOOP) return refuse(outcome, source, throughLink);
+    return e == 0         ? vfs::noErr
+           : e == ENOENT  ? vfs::dirNFErr
+           : e == ENOTDIR ? vfs::errFSNotAFolder
+                          : vfs::osErrFromErrno(e);
+}
+
+// Moves one file into the holding folder, never over a file already held;
+// its origin is recorded first and dropped again when the move fails.
+Step holdFile(const std::string& source, const std::string& destination, const std::string& folder,
+              Origins& origins, Outcome& outcome) {
+    Entry from, to;
+    struct stat st {};
+    Step step = openSource(from, &st, source, outcome);
+    if (step == vfs::noErr)
+        step = openDestination(to, destination, source, "would be held through a link", outcome);
+    if (step != vfs::noErr) return step;
+    struct stat there {};
+    if (fstatat(to.folder, to.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return vfs::dupFNErr;
+    origins.set(destination, vfs::normalizedMachinePath(source), st.st_uid);
+    vfs::OSErr err = moveEntry(from, to, false, source, folder);
+    if (err != vfs::noErr) origins.erase(destination);
+    return err;
+}
+
+void reportHeld(Outcome& outcome, const std::string& source, const std::string& name,
+                const std::string& destination, vfs::OSErr err) {
+    if (err == vfs::noErr) {
+        outcome.succeeded(source);
+        return;
+    }
+    if (err == vfs::dupFNErr) {
+        printText(
+            "\t***Error: A file named %s already exists at the path %s.\n"
+            "\tManually backup the old file and try again.\n",
+            plist::displayForm(name).c_str(), plist::displayForm(destination).c_str());
+    } else {
+        printText("\t***Error %ld moving %s\n", static_cast<long>(err),
+                  plist::displayForm(source).c_str());
+    }
+    outcome.failedWithCode(source, err);
+}
+
+// A held file on its way back.
+struct Restore {
+    std::string source;
+    std::string name;
+    std::optional<Origins::Origin> origin;
+    std::string destination;
+    std::string folder;
+    bool machine = false;  // the destination is among the machine-wide preferences
+    bool users = false;    // ... or among the user's own
+};
+
+// A held file goes back where it came from; without a record, where its
+// part of the holding folder says.
+Restore planRestore(const std::string& source, const std::string& name, const Origins& origins,
+                    const std::string& userPreferences) {
+    Restore r{source, name, origins.find(source), {}, {}};
+    const bool local = stringContainsSubstring(source, kHeldLocalMarker);
+    r.destination =
+        r.origin ? r.origin->path
+                 : appendPathComponent(local ? userPreferences : std::string(kMachinePreferences),
+                                       name, false);
+    r.folder = removeLastPathComponent(r.destination, false);
+    r.machine = isInside(r.destination, kMachinePreferences);
+    r.users = isInside(r.destination, userPreferences);
+    return r;
+}
+
+std::string notOwned(const Restore& r) {
+    return "is not owned by the owner of " + plist::displayForm(r.folder);
+}
+
+// Why the file may not go back, judged by its owner before anything is
+// opened where it goes; empty when it may. Machine-wide preferences are
+// root's; a user's own may be theirs.
+std::string refusalByOwner(const Restore& r, const struct stat& st, uid_t user) {
+    if (r.origin &&
+        (r.origin->owner != st.st_uid || lastPathComponent(r.origin->path, false) != r.name))
+        return "does not match the record of where it came from";
+    if (!r.origin &&
+        !(r.machine ? st.st_uid == 0 : r.users && (st.st_uid == user || st.st_uid == 0)))
+        return notOwned(r);
+    return {};
+}
+
+// Why the file may not go into the opened folder; empty when it may. A
+// recorded root file goes back only among the preferences; anyone else's
+// only into a folder of their own. A folder in the way is never replaced.
+std::string refusalByFolder(const Restore& r, const struct stat& st, const struct stat& into,
+                            const Entry& to) {
+    if (r.origin && (st.st_uid == 0 ? !(r.machine || r.users) : into.st_uid != st.st_uid))
+        return notOwned(r);
+    struct stat there {};
+    if (fstatat(to.folder, to.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(there.st_mode))
+        return "would replace the folder " + plist::displayForm(r.destination);
+    return {};
+}
+
+Step restoreFile(const Restore& r, uid_t user, Outcome& outcome) {
+    Entry from, to;
+    struct stat st {};
+    if (Step step = openSource(from, &st, r.source, outcome); step != vfs::noErr) return step;
+    if (std::string why = refusalByOwner(r, st, user); !why.empty())
+        return refuse(outcome, r.source, why);
+    Step step =
+        openDestination(to, r.destination, r.source, "would be restored through a link", outcome);
+    if (step != vfs::noErr) return step;
+    struct stat into {};
+    if (fstat(to.folder, &into) != 0) return vfs::osErrFromErrno(errno);
+    if (std::string why = refusalByFolder(r, st, into, to); !why.empty())
+        return refuse(outcome, r.source, why);
+    return moveEntry(from, to, true, r.source, r.folder);
 }
 
 }  // namespace
@@ -247,57 +355,10 @@ int disablePreferenceFiles(const plist::Dictionary& parameters) {
         const std::string destination = appendPathComponent(folder, *name, false);
         printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(),
                   plist::displayForm(destination).c_str());
-
-        // Taken and put only through folders reached without a link, so a
-        // link a user put on the way cannot move someone else's file.
-        Entry from, to;
-        struct stat st {};
-        vfs::OSErr err = vfs::noErr;
-        if (int e = from.open(source);
-            e != 0 || fstatat(from.folder, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            e = e != 0 ? e : errno;
-            if (e == ELOOP) {
-                refuse(outcome, source, kThroughLink);
-                continue;
-            }
-            err = vfs::fnfErr;
-        } else if (S_ISLNK(st.st_mode)) {
-            refuse(outcome, source, "is a link");
-            continue;
-        } else if (int e2 = to.open(destination); e2 != 0) {
-            if (e2 == ELOOP) {
-                refuse(outcome, source, "would be held through a link");
-                continue;
-            }
-            err = e2 == ENOENT    ? vfs::dirNFErr
-                  : e2 == ENOTDIR ? vfs::errFSNotAFolder
-                                  : vfs::osErrFromErrno(e2);
-        } else {
-            struct stat there {};
-            if (fstatat(to.folder, to.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) {
-                err = vfs::dupFNErr;
-            } else {
-                origins.set(destination, vfs::normalizedMachinePath(source), st.st_uid);
-                err = moveEntry(from, to, false, source, folder);
-                if (err != vfs::noErr) origins.erase(destination);
-            }
-        }
-        if (err == vfs::noErr) {
-            outcome.succeeded(source);
-            continue;
-        }
-        if (err == vfs::dupFNErr) {
-            printText(
-                "\t***Error: A file named %s already exists at the path %s.\n"
-                "\tManually backup the old file and try again.\n",
-                plist::displayForm(*name).c_str(), plist::displayForm(destination).c_str());
-        } else {
-            printText("\t***Error %ld moving %s\n", static_cast<long>(err),
-                      plist::displayForm(source).c_str());
-        }
-        outcome.failedWithCode(source, err);
+        if (Step step = holdFile(source, destination, folder, origins, outcome))
+            reportHeld(outcome, source, *name, destination, *step);
     }
-    outcome.write(kDisableRecord);
+    outcome.write(contract::kDisableRecord);
     return 0;
 }
 
@@ -315,85 +376,19 @@ int restorePreferenceFiles(const plist::Dictionary& parameters) {
             outcome.failedWithoutCode(source);
             continue;
         }
-        const bool local = stringContainsSubstring(source, kHeldLocalMarker);
-        std::optional<Origins::Origin> origin = origins.find(source);
-        // A held file goes back where it came from; without a record, where
-        // its part of the holding folder says.
-        const std::string destination =
-            origin ? origin->path
-                   : appendPathComponent(local ? userPreferences : std::string(kMachinePreferences),
-                                         *name, false);
-        const std::string folder = removeLastPathComponent(destination, false);
+        const Restore r = planRestore(source, *name, origins, userPreferences);
         printText("\tMoving %s to %s...\n", plist::displayForm(source).c_str(),
-                  plist::displayForm(destination).c_str());
-
-        Entry from, to;
-        struct stat st {};
-        vfs::OSErr err = vfs::noErr;
-        if (int e = from.open(source);
-            e != 0 || fstatat(from.folder, from.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            e = e != 0 ? e : errno;
-            if (e == ELOOP) {
-                refuse(outcome, source, kThroughLink);
-                continue;
-            }
-            err = vfs::fnfErr;
-        } else if (S_ISLNK(st.st_mode)) {
-            refuse(outcome, source, "is a link");
-            continue;
-        } else {
-            // Machine-wide preferences are root's; a user's own may be theirs.
-            const bool machine = isInside(destination, kMachinePreferences);
-            const bool users = isInside(destination, userPreferences);
-            if (origin &&
-                (origin->owner != st.st_uid || lastPathComponent(origin->path, false) != *name)) {
-                refuse(outcome, source, "does not match the record of where it came from");
-                continue;
-            }
-            if (!origin &&
-                !(machine ? st.st_uid == 0 : users && (st.st_uid == user || st.st_uid == 0))) {
-                refuse(outcome, source,
-                       "is not owned by the owner of " + plist::displayForm(folder));
-                continue;
-            }
-            struct stat into {};
-            if (int e2 = to.open(destination); e2 != 0) {
-                if (e2 == ELOOP) {
-                    refuse(outcome, source, "would be restored through a link");
-                    continue;
-                }
-                err = e2 == ENOENT    ? vfs::dirNFErr
-                      : e2 == ENOTDIR ? vfs::errFSNotAFolder
-                                      : vfs::osErrFromErrno(e2);
-            } else if (fstat(to.folder, &into) != 0) {
-                err = vfs::osErrFromErrno(errno);
-            } else {
-                // A recorded root file goes back only among the preferences;
-                // anyone else's only into a folder of their own.
-                if (origin && (st.st_uid == 0 ? !(machine || users) : into.st_uid != st.st_uid)) {
-                    refuse(outcome, source,
-                           "is not owned by the owner of " + plist::displayForm(folder));
-                    continue;
-                }
-                struct stat there {};
-                if (fstatat(to.folder, to.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    S_ISDIR(there.st_mode)) {
-                    refuse(outcome, source,
-                           "would replace the folder " + plist::displayForm(destination));
-                    continue;
-                }
-                err = moveEntry(from, to, true, source, folder);
-            }
-        }
-        if (err == vfs::noErr) {
+                  plist::displayForm(r.destination).c_str());
+        Step step = restoreFile(r, user, outcome);
+        if (step == vfs::noErr) {
             origins.erase(source);
             outcome.succeeded(source);
-            continue;
+        } else if (step) {
+            printText("\tError %ld moving %s\n", static_cast<long>(*step),
+                      plist::displayForm(source).c_str());
+            outcome.failedWithCode(source, *step);
         }
-        printText("\tError %ld moving %s\n", static_cast<long>(err),
-                  plist::displayForm(source).c_str());
-        outcome.failedWithCode(source, err);
     }
-    outcome.write(kRestoreRecord);
+    outcome.write(contract::kRestoreRecord);
     return 0;
 }

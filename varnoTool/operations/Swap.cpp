@@ -14,6 +14,7 @@
 #include "Utilities.h"
 #include "fs/copy.h"
 #include "fs/open.h"
+#include "fs/replace.h"
 
 namespace swap_seams {
 SystemCalls systemCalls = {::mkdirat, ::fchown, ::fchmod};
@@ -108,41 +109,22 @@ int moveSwapToStartupVolume() {
 }
 
 // Copies our own start tool into place from the very file that was checked,
-// under a temporary name, then renamed over. 0 or an errno value.
+// replaced whole so that its path never names a cut copy; its owner and mode
+// are set by the caller. 0 or an errno value.
 int copyOwnStartTool() {
     int from = openOwnResource(kToolName);
     if (from < 0) return errno;
+    errno = 0;
+    const std::optional<std::string> data = readDescriptor(from, 64 << 20);
+    const int readError = errno != 0 ? errno : EFBIG;
+    close(from);
+    if (!data) return readError;
     std::string leaf;
     int folder = vfs::openParentFolderNoLinks(kInstalledTool, &leaf);
-    if (folder < 0) {
-        int error = errno;
-        close(from);
-        return error;
-    }
-    const std::string temp = "." + leaf + ".new";
-    unlinkat(folder, temp.c_str(), 0);
-    int to =
-        openat(folder, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
-    int error = to < 0 ? errno : 0;
-    if (error == 0) {
-        errno = 0;
-        std::optional<std::string> data = readDescriptor(from, 64 << 20);
-        if (!data) error = errno != 0 ? errno : EFBIG;
-        for (std::size_t off = 0; error == 0 && data && off < data->size();) {
-            ssize_t n = write(to, data->data() + off, data->size() - off);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0)
-                error = n < 0 ? errno : EIO;
-            else
-                off += static_cast<std::size_t>(n);
-        }
-        if (error == 0 && fsync(to) != 0) error = errno;
-        close(to);
-        if (error == 0 && renameat(folder, temp.c_str(), folder, leaf.c_str()) != 0) error = errno;
-        if (error != 0) unlinkat(folder, temp.c_str(), 0);
-    }
+    if (folder < 0) return errno;
+    const int error =
+        vfs::replaceFileAt(folder, leaf, *data, vfs::ReplacementRights::asNew(0700)).error;
     close(folder);
-    close(from);
     return error;
 }
 

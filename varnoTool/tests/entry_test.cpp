@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <stdexcept>
 
+#include "contract/executor.h"
 #include "executor_harness.h"
 
 using namespace executor_test;
@@ -31,6 +33,31 @@ class ExecutorEntry : public ::testing::Test {
 
 std::string lengthBytes(std::uint64_t n) {
     return std::string(reinterpret_cast<const char*>(&n), sizeof n);
+}
+
+// What the privileged launch hands its child: the authorization's handle.
+std::string referenceOf(const std::string& form) {
+    std::string hex;
+    for (unsigned char c : form) {
+        hex += "0123456789abcdef"[c >> 4];
+        hex += "0123456789abcdef"[c & 15];
+    }
+    return hex;
+}
+
+// The library that makes one C library call fail inside the executor.
+std::string callFaultLibrary() {
+    const char* library = std::getenv("VARNO_CALL_FAULT");
+    if (library == nullptr) throw std::runtime_error("VARNO_CALL_FAULT is not set");
+    return library;
+}
+
+// Runs with one C library call failing (EPERM) inside the executor: `call`
+// is "name:N", the N-th call of that name.
+RunResult runFailing(const char* call, const std::string& library, RunOptions o) {
+    o.env["LD_PRELOAD"] = library;
+    o.env["VARNO_FAIL_CALL"] = call;
+    return host::testing::run(o);
 }
 
 }  // namespace
@@ -217,4 +244,60 @@ TEST_F(ExecutorEntry, SelfRepairKeepsOwnerAndGroupOfAFileRootAlreadyOwns) {
     EXPECT_EQ(st.st_uid, 0u);
     EXPECT_EQ(st.st_gid, 65534u);
     EXPECT_EQ(st.st_mode & 07777, 04755u);
+}
+
+// The self-repair child (started directly here, with the handle a privileged
+// launch would give it) ends at a call it cannot do without, and says which
+// on standard error; the file is never left set-user-ID.
+TEST_F(ExecutorEntry, SelfRepairChildEndsAtAFailedCall) {
+    struct Case {
+        const char* call;
+        uid_t owner;
+        int status;
+        const char* message;
+    } cases[] = {
+        // The first unsetenv is the authorization library's own.
+        {"close_range:1", 0, contract::kStatusNotSanitized,
+         "Error closing inherited descriptors: "},
+        {"clearenv:1", 0, contract::kStatusNotSanitized, "Error clearing the environment: "},
+        {"setenv:1", 0, contract::kStatusNotSanitized, "Error setting PATH: "},
+        {"unsetenv:2", 0, contract::kStatusNotSanitized,
+         "Error removing KVX_AUTHORIZATION_REFERENCE: "},
+        {"fchown:1", 65534, contract::kStatusSelfNotRepaired, "Error changing the owner of "},
+        {"fchmod:1", 0, contract::kStatusSelfNotRepaired, "Error changing the mode of "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        InstalledExecutor installed(sandbox_, c.owner, 0755);
+        RunOptions o;
+        o.argv = {installed.tool, "--self-repair"};
+        o.env[auth::kPrivilegedReferenceVariable] = referenceOf(form_);
+        o.input = frame("", request("NoSuchOperation"));
+        RunResult r = runFailing(c.call, callFaultLibrary(), o);
+        EXPECT_EQ(r.exitStatus, c.status) << r.out << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("Operation not permitted (1)\n"), std::string::npos) << r.err;
+        EXPECT_EQ(installed.status().st_mode & 07777, 0755u);
+    }
+}
+
+// Dropping the bit is the forwarder's precaution, and it fails for good
+// reason where the volume ignores set-user-ID bits and root owns the file:
+// the forwarder says so and goes on. Here the bit stays its user's, so the
+// child cannot become root and says that too.
+TEST_F(ExecutorEntry, ForwarderThatCannotDropTheSetUserIdBitSaysSoAndGoesOn) {
+    InstalledExecutor installed(sandbox_, 65534, 04775);
+    const std::string library = installed.dir.path() + "/call_fault.so";
+    host::testing::copyFile(callFaultLibrary(), library);
+    ASSERT_EQ(chmod(library.c_str(), 0755), 0);
+    RunOptions o;
+    o.argv = {installed.tool};
+    o.uid = 65534;
+    o.groups = {adminGroup()};
+    o.input = frame(formOfUser(65534), request("NoSuchOperation"));
+    RunResult r = runFailing("fchmod:1", library, o);
+    EXPECT_EQ(r.err.rfind("Error dropping the set-user-ID bit of ", 0), 0u) << r.err;
+    EXPECT_EQ(r.exitStatus, contract::kStatusNoPrivilegedReference) << r.out << r.err;
+    EXPECT_NE(r.out.find(" copying privelage reference\n"), std::string::npos) << r.out;
 }

@@ -162,6 +162,18 @@ TEST_F(PreferenceFiles, DisableHoldsEachFileByWhereItsPathSaysItCameFrom) {
     EXPECT_FALSE(root.exists(kHome + "/Library/Preferences/com.joanna.tools.plist"));
 }
 
+// Where a file came from is recorded even when something sits where the
+// record's new version used to be written.
+TEST_F(PreferenceFiles, OriginsAreRecordedWhateverSitsBesideTheRecord) {
+    const std::string joanna = "/Library/Preferences/com.joanna.tools.plist";
+    root.writeFile(joanna, "joanna");
+    root.mkdirs(kHome + "/Library/Application Support/.VarnoDisabledPreferenceFiles.plist.new");
+    disable({joanna});
+    const std::string held = kHeldLocal + "/com.joanna.tools.plist";
+    EXPECT_EQ(restore({held}), moving(held, joanna) + restoreRecord({{held}, {}, {}}));
+    EXPECT_EQ(root.readFile(joanna), "joanna");
+}
+
 // What a user without rights tries when the administrator disables and
 // restores their files: each attempt is refused, per file, with a message.
 TEST_F(PreferenceFiles, AUsersFilesNeverReachTheMachinesPreferences) {

@@ -74,6 +74,15 @@ TEST(DictionaryFiles, WriteReplacesAtomicallyKeepingOwnerAndMode) {
     // No temporary file is left beside it.
     EXPECT_EQ(directoryContentNames("/Library/Preferences"), std::vector<std::string>{"x.plist"});
 
+    // A new file is readable by all and writable by its owner alone, whatever
+    // the umask the executor was started with.
+    const mode_t mask = umask(0);
+    const bool written = writeDictionaryToPath(&d, std::string("/Library/Preferences/new.plist"));
+    umask(mask);
+    EXPECT_TRUE(written);
+    ASSERT_EQ(stat(root.real("/Library/Preferences/new.plist").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0644u);
+
     // Nothing to write: success, and the file stays as it is.
     EXPECT_TRUE(writeDictionaryToPath(nullptr, std::string("/Library/Preferences/x.plist")));
     EXPECT_TRUE(writeDictionaryToPath(&d, std::nullopt));

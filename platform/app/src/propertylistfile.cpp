@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "app/plistbridge.h"
+#include "fs/replace.h"
 #include "plist/plist.h"
 
 namespace app {
@@ -23,17 +23,6 @@ constexpr off_t kMaxFileSize = 64 * 1024 * 1024;
 QString systemError(const QString& what, const QString& path) {
     return QStringLiteral("cannot %1 %2: %3")
         .arg(what, path, QString::fromLocal8Bit(strerror(errno)));
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -99,48 +88,16 @@ bool writeDictionaryFile(const QString& realPath, const QVariantMap& dictionary,
         if (error) *error = QStringLiteral("cannot write %1: %2").arg(realPath, conversionError);
         return false;
     }
-    const QFileInfo info(realPath);
-    const QByteArray path = QFile::encodeName(realPath);
-    QByteArray temp = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") +
-                                        info.fileName() + QStringLiteral(".XXXXXX"));
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        if (error) *error = systemError(QStringLiteral("create a file beside"), realPath);
-        return false;
+    // An existing file keeps its owner and mode; a new one gets `mode`.
+    const std::string path = QFile::encodeName(realPath).toStdString();
+    const vfs::ReplaceResult replaced = vfs::replaceFile(
+        path, std::string_view(document->constData(), static_cast<size_t>(document->size())),
+        vfs::ReplacementRights::newFileMode(static_cast<mode_t>(mode)));
+    if (error) {
+        *error = replaced.ok() ? QString()
+                               : QFile::decodeName(QByteArray::fromStdString(replaced.describe(path)));
     }
-    // The new file keeps what the old one had: permission bits, and its owner
-    // when a privileged process rewrites another user's file.
-    struct stat old {};
-    const bool replacing = stat(path.constData(), &old) == 0 && S_ISREG(old.st_mode);
-    mode_t newMode = replacing ? (old.st_mode & 07777) : static_cast<mode_t>(mode);
-    bool ok = writeAll(fd, document->constData(), static_cast<size_t>(document->size()));
-    if (ok) ok = fchmod(fd, newMode) == 0;
-    if (ok && replacing && geteuid() == 0 && (old.st_uid != 0 || old.st_gid != 0))
-        ok = fchown(fd, old.st_uid, old.st_gid) == 0;
-    if (ok) ok = fsync(fd) == 0;
-    if (ok && error) *error = QString();
-    if (!ok && error) *error = systemError(QStringLiteral("write"), realPath);
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        if (error) *error = systemError(QStringLiteral("write"), realPath);
-    }
-    if (ok && rename(temp.constData(), path.constData()) != 0) {
-        ok = false;
-        if (error) *error = systemError(QStringLiteral("replace"), realPath);
-    }
-    if (!ok) {
-        unlink(temp.constData());
-        return false;
-    }
-    // The rename itself reaches the disk too; a failure here loses nothing
-    // that was there before.
-    const int folder = open(QFile::encodeName(info.absolutePath()).constData(),
-                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        (void)fsync(folder);
-        close(folder);
-    }
-    return true;
+    return replaced.ok();
 }
 
 }  // namespace app

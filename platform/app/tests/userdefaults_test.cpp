@@ -106,12 +106,32 @@ TEST_F(UserDefaultsTest, WritesXMLAtomicallyAndKeepsEveryValue) {
     EXPECT_EQ(entries, QStringList{"com.example.test.plist"});
 }
 
-TEST_F(UserDefaultsTest, RewritingKeepsTheFilesPermissions) {
+TEST_F(UserDefaultsTest, RewritingKeepsTheFilesRightsButNeverALinksTargets) {
     const std::string path = root_.writeFile(kDomainPath, plist::writeXML(everyType()), 0640);
+    // A privileged writer keeps another user's file theirs, set-ID bits and all.
+    const bool root = host::testing::runningAsRoot();
+    const mode_t mode = root ? 04640 : 0640;
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534) == 0, root);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
     ASSERT_TRUE(app::setPersistentDomain({{"k", 1}}, "com.example.test"));
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(st.st_uid, before.st_uid);
+    EXPECT_EQ(st.st_gid, before.st_gid);
+
+    // A link in the file's place is replaced by a new file, which takes
+    // nothing from what the link pointed at.
+    const std::string target = root_.writeFile("/Users/tester/elsewhere", "kept", 0751);
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    ASSERT_TRUE(app::setPersistentDomain({{"k", 2}}, "com.example.test"));
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(root_.readFile("/Users/tester/elsewhere"), "kept");
 }
 
 TEST_F(UserDefaultsTest, AWriteThatCannotBeMadeChangesNothing) {

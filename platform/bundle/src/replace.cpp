@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "fs/open.h"
+#include "fs/replace.h"
 
 namespace bundle {
 namespace {
@@ -48,23 +49,17 @@ int replaceFileKeepingOwnerAndMode(const std::string& replacementPath,
         result = errno;
     else if (!S_ISREG(st.st_mode))
         result = EINVAL;
-    // Ownership and mode are changed through the descriptor, never by name,
-    // so a link planted at the copy's path cannot redirect them. chown clears
-    // the set-ID bits, so the mode comes after it.
-    if (result == 0 && (st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
-        fchown(fd, old.st_uid, old.st_gid) != 0)
-        result = errno;
-    if (result == 0 && fchmod(fd, old.st_mode & 07777) != 0) result = errno;
-    if (result == 0 && fsync(fd) != 0) result = errno;
-    close(fd);
-    // The name must still lead to the file just prepared.
-    struct stat again {};
-    if (result == 0 &&
-        (lstatRegular(copy, again) != 0 || again.st_dev != st.st_dev || again.st_ino != st.st_ino))
-        result = EINVAL;
-    if (result == 0 && renameat(copy.dir, copy.name.c_str(), target.dir, target.name.c_str()) != 0)
-        result = errno;
-    return result;
+    if (result != 0) {
+        close(fd);
+        return result;
+    }
+    // Owner and mode are set through the descriptor, never by name, so a
+    // link planted at the copy's path cannot redirect them; failing to give
+    // the copy the executable's owner is an error.
+    return vfs::installReplacementAt(
+               fd, copy.dir, copy.name, target.dir, target.name,
+               vfs::ReplacementRights::exactly(old.st_mode & 07777, old.st_uid, old.st_gid))
+        .error;
 }
 
 }  // namespace bundle

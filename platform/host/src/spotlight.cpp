@@ -2,13 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
+#include "fs/replace.h"
 #include "host/root.h"
 #include "plist/plist.h"
 
@@ -43,14 +43,15 @@ int openLockedStore(bool create) {
 
 // 0 with the file's bytes (empty and *exists false when there is none), or
 // an errno value.
-int readConfiguration(int folderFd, std::string* bytes, bool* exists, struct stat* st) {
+int readConfiguration(int folderFd, std::string* bytes, bool* exists) {
     *exists = false;
     int fd = openat(folderFd, kLeaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? 0 : errno;
     int error = 0;
-    if (fstat(fd, st) != 0) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
         error = errno;
-    } else if (!S_ISREG(st->st_mode)) {
+    } else if (!S_ISREG(st.st_mode)) {
         error = EINVAL;
     } else {
         char buffer[65536];
@@ -74,43 +75,11 @@ int readConfiguration(int folderFd, std::string* bytes, bool* exists, struct sta
     return error;
 }
 
-std::string temporaryLeaf() {
-    unsigned char bytes[8] = {};
-    if (getrandom(bytes, sizeof bytes, 0) != sizeof bytes) {
-        for (std::size_t i = 0; i < sizeof bytes; ++i)
-            bytes[i] = static_cast<unsigned char>(getpid() >> (i % 4 * 8));
-    }
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string name = std::string(".") + kLeaf + ".";
-    for (unsigned char b : bytes) name += digits[b % 36];
-    return name;
-}
-
-// Writes the bytes beside the old file and renames them into place.
-int replaceConfiguration(int folderFd, const std::string& bytes, const struct stat* old) {
-    const std::string temp = temporaryLeaf();
-    int fd =
-        openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return errno;
-    int error = 0;
-    if (old != nullptr && fchmod(fd, old->st_mode & 07777) != 0) error = errno;
-    for (std::size_t done = 0; error == 0 && done < bytes.size();) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && renameat(folderFd, temp.c_str(), folderFd, kLeaf) != 0) error = errno;
-    if (error != 0) {
-        unlinkat(folderFd, temp.c_str(), 0);
-        return error;
-    }
-    return fsync(folderFd) == 0 ? 0 : errno;
+// Replaced whole: the indexer reads it at any moment. An existing file keeps
+// its owner and mode; a new one is the indexer's alone, as is its folder.
+int replaceConfiguration(int folderFd, const std::string& bytes) {
+    return vfs::replaceFileAt(folderFd, kLeaf, bytes, vfs::ReplacementRights::newFileMode(0600))
+        .error;
 }
 
 }  // namespace
@@ -120,8 +89,7 @@ std::optional<std::vector<std::string>> _MDCopyExclusionList() {
     if (folderFd < 0) return std::nullopt;
     std::string bytes;
     bool exists = false;
-    struct stat st {};
-    int error = readConfiguration(folderFd, &bytes, &exists, &st);
+    int error = readConfiguration(folderFd, &bytes, &exists);
     close(folderFd);
     if (error != 0 || !exists) return std::nullopt;
     std::optional<plist::Value> configuration = plist::parse(bytes);
@@ -139,8 +107,7 @@ int _MDSetExclusion(std::string_view path, bool exclude) {
     if (folderFd < 0) return errno;
     std::string bytes;
     bool exists = false;
-    struct stat st {};
-    int error = readConfiguration(folderFd, &bytes, &exists, &st);
+    int error = readConfiguration(folderFd, &bytes, &exists);
     plist::Value configuration{plist::Dictionary{}};
     if (error == 0 && exists) {
         std::optional<plist::Value> parsed = plist::parse(bytes);
@@ -159,11 +126,10 @@ int _MDSetExclusion(std::string_view path, bool exclude) {
         bool present = std::any_of(list.begin(), list.end(), equal);
         if (exclude && !present) {
             list.push_back(plist::Value(path));
-            error = replaceConfiguration(folderFd, plist::writeXML(configuration),
-                                         exists ? &st : nullptr);
+            error = replaceConfiguration(folderFd, plist::writeXML(configuration));
         } else if (!exclude && present) {
             list.erase(std::remove_if(list.begin(), list.end(), equal), list.end());
-            error = replaceConfiguration(folderFd, plist::writeXML(configuration), &st);
+            error = replaceConfiguration(folderFd, plist::writeXML(configuration));
         }
     }
     close(folderFd);

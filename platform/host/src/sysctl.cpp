@@ -1,7 +1,6 @@
 #include "host/sysctl.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/replace.h"
 #include "host/root.h"
 #include "host/system.h"
 
@@ -142,28 +142,6 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-// Replaces the file through a temporary file beside it, keeping owner and
-// mode, so that a crash leaves the old variables or the new ones. 0 or errno.
-int replaceFile(const std::string& path, const std::string& bytes) {
-    struct stat old {};
-    if (stat(path.c_str(), &old) != 0) return errno;
-    unsigned char random[6];
-    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return errno;
-    std::string temp = path + ".";
-    for (unsigned char c : random) temp += "0123456789abcdef"[c % 16];
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return errno;
-    int error = 0;
-    if (fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) error = errno;
-    if (error == 0 && fchmod(fd, old.st_mode & 07777) != 0) error = errno;
-    if (error == 0 && !writeAll(fd, bytes)) error = errno;
-    if (error == 0 && fsync(fd) != 0) error = errno;
-    if (close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && rename(temp.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) unlink(temp.c_str());
-    return error;
-}
-
 // --- Facts that are not kept in any file --------------------------------
 
 // The system version is read again only when its file changes: the process
@@ -280,8 +258,10 @@ int sandboxVariable(const char* name, void* oldp, std::size_t* oldlenp, const vo
         out += line.text;
         out += '\n';
     }
-    int error = replaceFile(path, out);
-    return error == 0 ? 0 : fail(error);
+    // Replaced whole, keeping owner and mode: a crash leaves the old
+    // variables or the new ones.
+    const vfs::ReplaceResult replaced = vfs::replaceFile(path, out);
+    return replaced.ok() ? 0 : fail(replaced.error);
 }
 
 // --- Real machine: /proc/sys --------------------------------------------

@@ -56,15 +56,22 @@ TEST(SpotlightExclusions, OtherKeysSurviveAndUnreadableFilesAreLeftAlone) {
     stores["Policy"] = plist::Value::integer(3);
     plist::Dictionary d;
     d["Stores"] = plist::Value(stores);
-    root.writeFile(host::kSpotlightVolumeConfiguration, plist::writeBinary(plist::Value(d)), 0640);
+    const std::string real = root.writeFile(host::kSpotlightVolumeConfiguration,
+                                            plist::writeBinary(plist::Value(d)), 0640);
+    ASSERT_EQ(chown(real.c_str(), 65534, 65534) == 0, host::testing::runningAsRoot());
+    struct stat before {};
+    ASSERT_EQ(stat(real.c_str(), &before), 0);
     ASSERT_EQ(host::_MDSetExclusion("/", true), 0);
     auto written = plist::parse(*root.readFile(host::kSpotlightVolumeConfiguration));
     ASSERT_TRUE(written);
     d["Exclusions"] = plist::Value(plist::Array{plist::Value("/")});
     EXPECT_EQ(*written, plist::Value(d));
+    // The file keeps its owner and mode.
     struct stat st {};
-    ASSERT_EQ(stat(root.real(host::kSpotlightVolumeConfiguration).c_str(), &st), 0);
+    ASSERT_EQ(stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, before.st_uid);
+    EXPECT_EQ(st.st_gid, before.st_gid);
 
     for (const std::string& bad :
          {std::string("not a list"), plist::writeXML(plist::Value("a string")),

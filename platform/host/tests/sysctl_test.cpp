@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "host/faults.h"
 #include "host/testing.h"
 
 namespace {
@@ -108,6 +109,31 @@ TEST(KernelVariables, FailuresAsTheKernelReportsThem) {
         EXPECT_EQ(errno, c.error);
     }
     EXPECT_EQ(root.readFile(kVariables), "kern.ipc.maxsockbuf=3000000000\nkern.hostname=x\n");
+}
+
+// The variables file is replaced whole; a disk too full for the new version
+// leaves the old one, and the failure is the writer's.
+TEST(KernelVariables, AFullDiskLeavesTheFileAsItWas) {
+    if (!host::testing::runningAsRoot()) GTEST_SKIP() << "mounting a small disk needs root";
+    if (const std::string& why = host::testing::mountNamespaceRefusal(); !why.empty())
+        GTEST_SKIP() << why;
+    SandboxRoot root;
+    std::string text = "kern.ipc.maxsockbuf=8388608\n";
+    for (int i = 0; i < 300; ++i) text += "# a line of the administrator's, kept as it is\n";
+    root.writeFile(kVariables, text);
+    const std::string folder = root.real("/private/var/db");
+    const int status = host::testing::withFullDisk(folder, 4096, [&] {
+        std::int64_t wide = 4194304;
+        if (host::sysctlbyname("kern.ipc.maxsockbuf", nullptr, nullptr, &wide, sizeof wide) == 0)
+            return 1;
+        if (errno != ENOSPC) return 2;
+        if (root.readFile(kVariables) != text) return 3;
+        return host::testing::namesIn(folder) ==
+                       std::vector<std::string>{".filler", "kvx-sysctl.conf"}
+                   ? 0
+                   : 4;
+    });
+    EXPECT_EQ(status, 0);
 }
 
 TEST(KernelVariables, ReleaseFollowsTheSystemVersion) {

@@ -117,6 +117,8 @@ struct FramingStatus {
 inline constexpr int kStatusUnknownOperation = 7;
 inline constexpr int kStatusOutOfMemory = 12;
 inline constexpr int kStatusNoPathToSelf = 13;
+// The forwarder's privileged copy could not be waited for or did not exit.
+inline constexpr int kStatusPrivilegedCopyFailed = kStatusNoPathToSelf;
 inline constexpr int kStatusNoPrivilegedReference = 14;
 inline constexpr int kStatusSelfRepairLocked = 15;
 inline constexpr int kStatusSelfUnreadable = 16;
@@ -125,6 +127,14 @@ inline constexpr int kStatusBadAuthorizationForm = 18;
 inline constexpr int kStatusNoRequestLength = 20;
 inline constexpr int kStatusRequestIncomplete = 21;
 inline constexpr int kStatusRequestUnreadable = 22;
+// The buffer for the executor's own path could not be allocated.
+inline constexpr int kStatusNoMemoryForPath = kStatusRequestUnreadable;
+// A privileged run could not close the descriptors or clear the environment
+// its caller handed on; it ends before it uses either.
+inline constexpr int kStatusNotSanitized = 23;
+// The self-repair could not make the executor's file root's or set its mode;
+// it ends rather than leave a set-user-ID file someone else owns.
+inline constexpr int kStatusSelfNotRepaired = 24;
 // A tool that replaces the executor could not be started (-1).
 inline constexpr int kStatusToolNotStarted = 255;
 
@@ -132,7 +142,7 @@ inline constexpr FramingStatus kFramingStatuses[] = {
     {kStatusUnknownOperation, "", "", "the executor does not know the operation"},
     {kStatusOutOfMemory, "Error reallocating path_to_self", "", "the executor ran out of memory"},
     {kStatusNoPathToSelf, "Can't get path_to_self", "", "the executor could not find itself"},
-    {kStatusNoPathToSelf, "Error waiting for self-repair child process", "",
+    {kStatusPrivilegedCopyFailed, "Error waiting for self-repair child process", "",
      "the executor's privileged copy failed"},
     {kStatusNoPrivilegedReference, "Error ", " copying privelage reference",
      "the executor was not started through a privileged launch"},
@@ -146,9 +156,11 @@ inline constexpr FramingStatus kFramingStatuses[] = {
     {kStatusNoRequestLength, "Error reading sizeOfDict", "", "the request's length did not arrive"},
     {kStatusRequestIncomplete, "Error reading parametersDict:", "",
      "the request did not arrive whole"},
-    {kStatusRequestUnreadable, "Error allocating path_to_self", "",
-     "the executor ran out of memory"},
+    {kStatusNoMemoryForPath, "Error allocating path_to_self", "", "the executor ran out of memory"},
     {kStatusRequestUnreadable, "", "", "the request is no property list"},
+    // These two say why on standard error, so standard output stays empty.
+    {kStatusNotSanitized, "", "", "the executor could not shut out what its caller handed on"},
+    {kStatusSelfNotRepaired, "", "", "the executor could not repair its own file"},
 };
 
 // "Error %ld authorizing.": the run ends with the low 8 bits of that status.
@@ -431,6 +443,26 @@ inline constexpr Operation kOperations[] = {
     {id::kSetLoginWindowPlist, "set-login-window", "Setting the login window",
      keys::kLoginWindowPlist, statuses::kLoginWindow},
 };
+
+// A status of the executor's own that no operation and no refused
+// authorization also ends with, so that it says one thing only.
+constexpr bool statusIsTheExecutorsAlone(int status) {
+    for (const Operation& op : kOperations)
+        for (const Status& s : op.statuses)
+            if (s.status == status) return false;
+    for (const Status& s : kAuthorizationStatuses)
+        if ((s.status & 0xff) == status) return false;
+    for (int older :
+         {kStatusUnknownOperation, kStatusOutOfMemory, kStatusNoPathToSelf,
+          kStatusNoPrivilegedReference, kStatusSelfRepairLocked, kStatusSelfUnreadable,
+          kStatusNoAuthorizationForm, kStatusBadAuthorizationForm, kStatusNoRequestLength,
+          kStatusRequestIncomplete, kStatusRequestUnreadable, kStatusToolNotStarted})
+        if (older == status) return false;
+    return status != 0;
+}
+static_assert(statusIsTheExecutorsAlone(kStatusNotSanitized) &&
+              statusIsTheExecutorsAlone(kStatusSelfNotRepaired) &&
+              kStatusNotSanitized != kStatusSelfNotRepaired);
 
 // By identifier or alias, exactly as written; nullptr when unknown.
 constexpr const Operation* findOperation(std::string_view nameOrAlias) {

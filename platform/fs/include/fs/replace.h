@@ -24,6 +24,29 @@ struct ReplacementRights {
     // a file away needs privilege, and failing to is an error.
     std::optional<uid_t> owner;
     std::optional<gid_t> group;
+
+    // A new file gets `mode`; an existing one's owner and mode carry over.
+    static ReplacementRights newFileMode(mode_t mode) {
+        ReplacementRights r;
+        r.mode = mode;
+        return r;
+    }
+    // A file of this mode, the writer's, as if nothing had been there.
+    static ReplacementRights asNew(mode_t mode) {
+        ReplacementRights r;
+        r.mode = mode;
+        r.keepExisting = false;
+        return r;
+    }
+    // Exactly this owner, group and mode, whatever was there.
+    static ReplacementRights exactly(mode_t mode, uid_t owner, gid_t group) {
+        ReplacementRights r;
+        r.mode = mode;
+        r.keepExisting = false;
+        r.owner = owner;
+        r.group = group;
+        return r;
+    }
 };
 
 // What went wrong, as a value: the step that failed ("create a file beside",
@@ -32,7 +55,7 @@ struct ReplaceResult {
     int error = 0;
     const char* step = "";
     bool ok() const { return error == 0; }
-    // "<step> <path>: <strerror>", for messages.
+    // "cannot <step> <path>: <the system's reason>", for messages.
     std::string describe(std::string_view path) const;
 };
 
@@ -44,5 +67,14 @@ ReplaceResult replaceFileAt(int folderFd, std::string_view name, std::string_vie
 // The same for a real path; its folder is opened as it stands.
 ReplaceResult replaceFile(std::string_view realPath, std::string_view bytes,
                           const ReplacementRights& rights = {});
+
+// The last steps of every replacement, for a file already written: the open
+// file `fd`, named `name` in `folderFd`, takes its rights (with keepExisting,
+// those of the regular file now at `targetName`), is synced and, if `name`
+// still leads to it, renamed over `targetName` in `targetFolderFd`, whose
+// folder is then synced. `fd` is closed; on failure the file stays at `name`.
+ReplaceResult installReplacementAt(int fd, int folderFd, std::string_view name,
+                                   int targetFolderFd, std::string_view targetName,
+                                   const ReplacementRights& rights = {});
 
 }  // namespace vfs
