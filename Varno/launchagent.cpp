@@ -7,12 +7,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <cerrno>
 #include <cstring>
 
 #include "app/propertylistfile.h"
 #include "app/userdefaults.h"
+#include "fs/replace.h"
 #include "host/root.h"
 #include "schedule/launchagent.h"
 #include "schedulestore.h"
@@ -105,16 +105,24 @@ bool LaunchAgent::installAutostart(QStringList* done, QStringList* warnings) con
     }
     const QString real = realPath(path);
     const QByteArray bytes = entry.toUtf8();
+    // Only a file of its own is read: a link's target is none of ours, and a
+    // pipe would never end.
+    const QFileInfo info(real);
     QFile current(real);
-    if (current.open(QIODevice::ReadOnly) && current.readAll() == bytes) return true;
+    if (info.isFile() && !info.isSymLink() && current.open(QIODevice::ReadOnly) &&
+        current.readAll() == bytes)
+        return true;
     current.close();
-    if (!QDir().mkpath(QFileInfo(real).absolutePath())) {
+    if (!QDir().mkpath(info.absolutePath())) {
         *warnings << QStringLiteral("cannot create the folder of %1").arg(path);
         return false;
     }
-    QSaveFile file(real);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        *warnings << QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    const vfs::ReplaceResult replaced =
+        vfs::replaceFile(QFile::encodeName(real).toStdString(),
+                         std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                         vfs::ReplacementRights::newFileMode(0644));
+    if (!replaced.ok()) {
+        *warnings << QString::fromStdString(replaced.describe(path.toStdString()));
         return false;
     }
     *done << QStringLiteral("wrote %1").arg(path);

@@ -2,6 +2,7 @@
 // and "Varno schedule" with the agent's start at login (the launch agent
 // file, launchctl in the sandbox's tool journal, the autostart entry).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
@@ -256,6 +257,28 @@ TEST_F(ScheduleCommand, AStartupCheckKeepsTheAgentStartingAtLogin) {
     EXPECT_EQ(plistAt(kLaunchAgentPath).value("Disabled"), QVariant(false));
     EXPECT_TRUE(root_.exists(kAutostartPath));
     EXPECT_EQ(plistAt(kDomainPath).value("AutomaticExecution"), domain.value("AutomaticExecution"));
+}
+
+// What stands in the entry's place is replaced, never followed or read: a
+// link's target stays as it was, and a pipe cannot hold Varno up.
+TEST_F(ScheduleCommand, TheAutostartEntryReplacesWhatStandsInItsPlace) {
+    const std::string entry = root_.real(kAutostartPath);
+    const std::string target = root_.writeFile("/var/root/notes.txt", "mine");
+    root_.mkdirs("/var/root/.config/autostart");
+    ASSERT_EQ(symlink(target.c_str(), entry.c_str()), 0);
+    ASSERT_EQ(varno({"schedule", "add", "N", "Q", "--at", "now"}).exitStatus, 0);
+    EXPECT_EQ(*root_.readFile("/var/root/notes.txt"), "mine");
+    struct stat st {};
+    ASSERT_EQ(lstat(entry.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+
+    ASSERT_EQ(varno({"schedule", "disable", "N"}).exitStatus, 0);
+    ASSERT_EQ(mkfifo(entry.c_str(), 0644), 0);
+    ASSERT_EQ(varno({"schedule", "enable", "N"}).exitStatus, 0);
+    ASSERT_EQ(lstat(entry.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_NE(root_.readFile(kAutostartPath)->find("Exec="), std::string::npos);
 }
 
 TEST_F(ScheduleCommand, BadArgumentsAndNamesEndWith64) {
