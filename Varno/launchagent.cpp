@@ -14,6 +14,7 @@
 #include "app/userdefaults.h"
 #include "fs/replace.h"
 #include "host/root.h"
+#include "preferences.h"
 #include "schedule/launchagent.h"
 #include "schedulestore.h"
 
@@ -64,7 +65,7 @@ bool LaunchAgent::writeLaunchAgent(bool disabled, QStringList* warnings) const {
     }
     QString error;
     if (!app::writeDictionaryFile(real, launchAgentDictionary(disabled), &error, 0644)) {
-        *warnings << error;
+        *warnings << inMachineTerms(error, path);
         return false;
     }
     return true;

@@ -4,15 +4,9 @@
 
 namespace varno {
 
-namespace {
-
-// The application tier speaks of real paths; Varno's output of machine paths.
-QString inMachineTerms(QString message) {
-    const QString machine = preferencesPath();
-    return message.replace(app::realPathForMachinePath(machine), machine);
+QString inMachineTerms(QString message, const QString& machinePath) {
+    return message.replace(app::realPathForMachinePath(machinePath), machinePath);
 }
-
-}  // namespace
 
 QString preferencesPath() {
     return app::persistentDomainPath(QLatin1String(kPreferencesDomain));
@@ -21,14 +15,14 @@ QString preferencesPath() {
 std::optional<QVariantMap> readPreferences(StoreError* error) {
     app::DictionaryFile file = app::persistentDomainForName(QLatin1String(kPreferencesDomain));
     if (file.state != app::FileState::Unreadable) return std::move(file.dictionary);
-    *error = {StoreError::Kind::Unreadable, inMachineTerms(file.error)};
+    *error = {StoreError::Kind::Unreadable, inMachineTerms(file.error, preferencesPath())};
     return std::nullopt;
 }
 
 bool writePreferences(const QVariantMap& domain, StoreError* error) {
     QString message;
     if (app::setPersistentDomain(domain, QLatin1String(kPreferencesDomain), &message)) return true;
-    *error = {StoreError::Kind::WriteFailed, inMachineTerms(message)};
+    *error = {StoreError::Kind::WriteFailed, inMachineTerms(message, preferencesPath())};
     return false;
 }
 

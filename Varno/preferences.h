@@ -23,4 +23,8 @@ QString preferencesPath();
 std::optional<QVariantMap> readPreferences(StoreError* error);
 bool writePreferences(const QVariantMap& domain, StoreError* error);
 
+// A message of the application tier, which names files by their real paths,
+// with the file at `machinePath` named as the machine names it.
+QString inMachineTerms(QString message, const QString& machinePath);
+
 }  // namespace varno

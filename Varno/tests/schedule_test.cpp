@@ -281,6 +281,16 @@ TEST_F(ScheduleCommand, TheAutostartEntryReplacesWhatStandsInItsPlace) {
     EXPECT_NE(root_.readFile(kAutostartPath)->find("Exec="), std::string::npos);
 }
 
+TEST_F(ScheduleCommand, ALaunchAgentThatCannotBeWrittenIsNamedAsTheMachineNamesIt) {
+    root_.mkdirs(kLaunchAgentPath);  // a folder in the file's place
+    const host::testing::RunResult r = varno({"schedule", "add", "N", "Q"});
+    EXPECT_EQ(r.exitStatus, 74);
+    EXPECT_NE(r.err.find(std::string("Varno: warning: cannot replace ") + kLaunchAgentPath +
+                         ": Is a directory\n"),
+              std::string::npos)
+        << r.err;
+}
+
 TEST_F(ScheduleCommand, BadArgumentsAndNamesEndWith64) {
     ASSERT_EQ(varno({"schedule", "add", "N", "Q"}).exitStatus, 0);
     const std::vector<std::vector<std::string>> cases = {
