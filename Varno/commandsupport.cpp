@@ -33,6 +33,19 @@ std::optional<Parsed> parseArguments(const QStringList& args, bool withRequest, 
     return parsed;
 }
 
+QString takeListOrName(const char* command, const QString& action, QStringList* rest,
+                       QString* name) {
+    if (action == u"list")
+        return rest->isEmpty()
+                   ? QString()
+                   : QStringLiteral("\"%1 list\" takes no arguments").arg(QLatin1String(command));
+    if (rest->isEmpty()) return QStringLiteral("no %1 name given").arg(QLatin1String(command));
+    *name = rest->takeFirst();
+    if (name->isEmpty())
+        return QStringLiteral("a %1 name cannot be empty").arg(QLatin1String(command));
+    return {};
+}
+
 RequestInput buildRequest(const QStringList& positional, const Parsed& parsed) {
     RequestInput in;
     QStringList assignments = positional;

@@ -26,6 +26,12 @@ struct Parsed {
 std::optional<Parsed> parseArguments(const QStringList& args, bool withRequest, bool withPlist,
                                      QString* error);
 
+// After "<command> <action>": a list takes nothing more, every other action
+// begins with a name that cannot be empty (taken from *rest into *name).
+// The usage error, or "".
+QString takeListOrName(const char* command, const QString& action, QStringList* rest,
+                       QString* name);
+
 // The request from an operation argument, assignments and a request file.
 struct RequestInput {
     std::optional<QVariantMap> request;

@@ -96,11 +96,8 @@ QString readQueueWords(QueueOptions* o) {
         return QStringLiteral("--debug and --request belong to \"queue add\"");
     if (o->action != u"run" && parsed.plist)
         return QStringLiteral("--plist belongs to \"queue run\"");
-    if (o->action == u"list")
-        return rest.isEmpty() ? QString() : QStringLiteral("\"queue list\" takes no arguments");
-    if (rest.isEmpty()) return QStringLiteral("no queue name given");
-    o->name = rest.takeFirst();
-    if (o->name.isEmpty()) return QStringLiteral("a queue name cannot be empty");
+    const QString error = takeListOrName("queue", o->action, &rest, &o->name);
+    if (!error.isEmpty() || o->action == u"list") return error;
     o->rest = rest;
     if (o->action == u"show" || o->action == u"run")
         return rest.isEmpty() ? QString()

@@ -128,11 +128,8 @@ QString readScheduleWords(QStringList rest, const QCommandLineParser& parser, co
                             parser.isSet(QStringLiteral("disabled"));
     if (o->action != u"add" && addOptions)
         return QStringLiteral("--at, --every and --disabled belong to \"schedule add\"");
-    if (o->action == u"list")
-        return rest.isEmpty() ? QString() : QStringLiteral("\"schedule list\" takes no arguments");
-    if (rest.isEmpty()) return QStringLiteral("no schedule name given");
-    o->name = rest.takeFirst();
-    if (o->name.isEmpty()) return QStringLiteral("a schedule name cannot be empty");
+    const QString error = takeListOrName("schedule", o->action, &rest, &o->name);
+    if (!error.isEmpty() || o->action == u"list") return error;
     if (o->action == u"add") return readAddArguments(rest, parser, now, o);
     if (!rest.isEmpty()) return QStringLiteral("\"schedule %1\" takes one name").arg(o->action);
     if (o->action != u"enable" && o->action != u"disable" && o->action != u"remove")
