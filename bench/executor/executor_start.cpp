@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "../executor_input.h"
 #include "../table.h"
-#include "auth/authorization.h"
 #include "plist/plist.h"
 
 namespace {
@@ -57,20 +57,9 @@ int main(int argc, char** argv) {
     if (!mkdtemp(root)) return 1;
     setenv("VARNO_SYSTEM_ROOT", root, 1);
 
-    auth::AuthorizationRef ref;
-    auth::AuthorizationExternalForm form;
-    if (auth::AuthorizationCreate(nullptr, 0, &ref) != 0 ||
-        auth::AuthorizationMakeExternalForm(*ref, &form) != 0) {
-        fprintf(stderr, "cannot create an authorization (run as root)\n");
-        return 1;
-    }
-    plist::Dictionary request;
-    request["KVXAEIdentifierAuthExecConfigurationKey"] = plist::Value("KVXAESetuidrootAuthExec");
-    std::string document = plist::writeXML(plist::Value(request));
-    std::uint64_t length = document.size();
-    std::string input(form.bytes.begin(), form.bytes.end());
-    input.append(reinterpret_cast<const char*>(&length), sizeof length);
-    input += document;
+    const std::optional<std::string> prepared = bench::executorInput(contract::id::kSetuidroot);
+    if (!prepared) return 1;
+    const std::string& input = *prepared;
 
     std::vector<double> ratios, tool, truth;
     for (int r = 0; r < rounds; ++r) {

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "../executor_input.h"
 #include "../table.h"
-#include "auth/authorization.h"
 #include "plist/plist.h"
 
 namespace {
@@ -90,21 +90,9 @@ int main(int argc, char** argv) {
         << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
            "\t<key>ProductVersion</key>\n\t<string>10.6.8</string>\n</dict>\n</plist>\n";
 
-    auth::AuthorizationRef ref;
-    auth::AuthorizationExternalForm form;
-    if (auth::AuthorizationCreate(nullptr, 0, &ref) != 0 ||
-        auth::AuthorizationMakeExternalForm(*ref, &form) != 0) {
-        fprintf(stderr, "cannot create an authorization (run as root)\n");
-        return 1;
-    }
-    plist::Dictionary request;
-    request["KVXAEIdentifierAuthExecConfigurationKey"] =
-        plist::Value("KVXAEQueryProcessesAuthExec");
-    std::string document = plist::writeXML(plist::Value(request));
-    std::uint64_t length = document.size();
-    std::string input(form.bytes.begin(), form.bytes.end());
-    input.append(reinterpret_cast<const char*>(&length), sizeof length);
-    input += document;
+    const std::optional<std::string> prepared = bench::executorInput(contract::id::kQueryProcesses);
+    if (!prepared) return 1;
+    const std::string& input = *prepared;
 
     // The extra processes die with this one, whatever happens to it.
     std::vector<pid_t> sleepers;

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "../executor_input.h"
 #include "../table.h"
-#include "auth/authorization.h"
 #include "plist/plist.h"
 
 namespace {
@@ -103,22 +103,12 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(emptied);
     std::filesystem::create_directories(peer);
 
-    auth::AuthorizationRef ref;
-    auth::AuthorizationExternalForm form;
-    if (auth::AuthorizationCreate(nullptr, 0, &ref) != 0 ||
-        auth::AuthorizationMakeExternalForm(*ref, &form) != 0) {
-        fprintf(stderr, "cannot create an authorization (run as root)\n");
-        return 1;
-    }
     plist::Dictionary request;
-    request["KVXAEIdentifierAuthExecConfigurationKey"] =
-        plist::Value("KVXAEUserSystemCleanCachesAuthExec");
     request["SystemTemporaryItems"] = plist::Value::boolean(true);
-    const std::string document = plist::writeXML(plist::Value(request));
-    const std::uint64_t length = document.size();
-    std::string input(form.bytes.begin(), form.bytes.end());
-    input.append(reinterpret_cast<const char*>(&length), sizeof length);
-    input += document;
+    const std::optional<std::string> prepared =
+        bench::executorInput(contract::id::kUserSystemCleanCaches, request);
+    if (!prepared) return 1;
+    const std::string& input = *prepared;
 
     printf("removal: %ld files in %ld folders, %d rounds, under %s\n", files, (files + 99) / 100,
            rounds, root.c_str());

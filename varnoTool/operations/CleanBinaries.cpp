@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "Protocol.h"
+#include "operations/BundleLocations.h"
 #include "Utilities.h"
 #include "bundle/arch.h"
 #include "bundle/macho.h"
@@ -24,21 +25,6 @@ constexpr const char* kLipo = "/usr/bin/lipo";
 // The longest executable path the lipo calls take.
 constexpr std::size_t kMaxPathLength = 2048;
 
-struct Location {
-    const char* key;
-    const char* folder;
-    bool inHome;  // expanded with expandTildeInPath
-};
-
-const Location kLocations[] = {
-    {"LocalApplications", "~/Applications/", true},
-    {"LocalPreferencePanes", "~/Library/PreferencePanes/", true},
-    {"UserApplications", "/Applications/", false},
-    {"UserDeveloperApplications", "/Developer/Applications/", false},
-    {"UserPreferencePanes", "/Library/PreferencePanes/", false},
-    {"SystemCoreServices", "/System/Library/CoreServices/", false},
-    {"SystemPreferencePanes", "/System/Library/PreferencePanes/", false},
-};
 
 bool isPowerPC(std::int32_t t) {
     return t == bundle::kCPUTypePowerPC || t == bundle::kCPUTypePowerPC64;
@@ -143,18 +129,8 @@ bool containsArchitectureNX(const std::vector<std::int32_t>& cputypes, std::int3
 }
 
 std::vector<bundle::Bundle> allBundlePaths(const plist::Dictionary& parameters) {
-    std::vector<std::string> folders;
-    for (const Location& l : kLocations) {
-        if (!boolFromConfigAndKey(&parameters, l.key)) continue;
-        if (!l.inHome) {
-            folders.push_back(l.folder);
-        } else if (auto expanded = expandTildeInPath(std::string(l.folder), std::nullopt)) {
-            folders.push_back(*expanded);
-        }
-    }
-
     std::vector<std::string> all;
-    for (const std::string& folder : folders) {
+    for (const std::string& folder : requestedBundleFolders(parameters)) {
         printText("\tScanning %s...\n", plist::displayForm(folder).c_str());
         std::vector<std::string> found;
         getDirectoryContentsRecursive(folder.c_str(), false, true, found);

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "Protocol.h"
+#include "operations/BundleLocations.h"
 #include "Utilities.h"
 
 namespace {
@@ -18,22 +19,6 @@ constexpr const char* kCodesResource = "LocalizationCodes.plist";
 constexpr std::size_t kMaxCodeTableSize = 4 << 20;
 constexpr std::string_view kFileScheme = "file://localhost";
 
-struct Location {
-    const char* key;
-    const char* folder;
-    bool inHome;  // expanded with expandTildeInPath
-};
-
-// Scanned in this order.
-const Location kLocations[] = {
-    {"LocalApplications", "~/Applications/", true},
-    {"LocalPreferencePanes", "~/Library/PreferencePanes/", true},
-    {"UserApplications", "/Applications/", false},
-    {"UserDeveloperApplications", "/Developer/Applications/", false},
-    {"UserPreferencePanes", "/Library/PreferencePanes/", false},
-    {"SystemCoreServices", "/System/Library/CoreServices/", false},
-    {"SystemPreferencePanes", "/System/Library/PreferencePanes/", false},
-};
 
 // Characters a URL path carries as they are; everything else is escaped.
 bool keptInURL(unsigned char c) {
@@ -144,16 +129,8 @@ bool matchesForRemoval(std::string_view path, const std::vector<std::string>& re
 }
 
 std::vector<std::string> allLProjPaths(const plist::Dictionary& parameters) {
-    std::vector<std::string> folders;
-    for (const Location& location : kLocations) {
-        if (!boolFromConfigAndKey(&parameters, location.key)) continue;
-        std::optional<std::string> folder =
-            location.inHome ? expandTildeInPath(std::string(location.folder), std::nullopt)
-                            : std::optional<std::string>(location.folder);
-        if (folder) folders.push_back(*folder);
-    }
     std::vector<std::string> found;
-    for (const std::string& folder : folders) {
+    for (const std::string& folder : requestedBundleFolders(parameters)) {
         printText("\tScanning %s...\n", plist::displayForm(folder).c_str());
         std::vector<std::string> below;
         getDirectoryContentsRecursive(folder.c_str(), false, true, below);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -25,8 +26,11 @@ constexpr const char* kMachinePreferences = "/Library/Preferences/";
 constexpr const char* kHeldLocalMarker = "/DisabledPreferenceFiles/Local/";
 // Where each held file came from and whose it was, beside the holding folder:
 // held path -> {"Path", "Owner"}.
-constexpr const char* kOriginsFolder = "~/Library/Application Support/Varno/";
-constexpr const char* kOriginsName = "DisabledPreferenceFiles.plist";
+constexpr const char* kOriginsPath =
+    "~/Library/Application Support/Varno/DisabledPreferenceFiles.plist";
+// Where earlier builds kept it, by a fault: read while the right one is missing.
+constexpr const char* kEarlierOriginsPath =
+    "~/Library/Application Support/VarnoDisabledPreferenceFiles.plist";
 constexpr const char* kOriginPathKey = "Path";
 constexpr const char* kOriginOwnerKey = "Owner";
 constexpr off_t kMaxOriginsSize = 8 << 20;
@@ -100,21 +104,7 @@ struct Entry {
 class Origins {
   public:
     Origins() {
-        Entry file;
-        if (file.open(expanded(kOriginsFolder) + kOriginsName) != 0) return;
-        int fd =
-            openat(file.folder, file.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) return;
-        struct stat st {};
-        std::string bytes;
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxOriginsSize) {
-            bytes.resize(static_cast<size_t>(st.st_size));
-            ssize_t n = read(fd, bytes.data(), bytes.size());
-            bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        }
-        close(fd);
-        if (auto value = plist::parse(bytes); value && value->asDictionary())
-            entries_ = *value->asDictionary();
+        if (!load(kOriginsPath)) earlier_ = load(kEarlierOriginsPath);
     }
 
     struct Origin {
@@ -136,29 +126,70 @@ class Origins {
     }
 
     // Each change is saved at once (before a move, so that an interrupted run
-    // still knows where a held file came from).
-    void set(const std::string& held, const std::string& origin, uid_t owner) {
+    // still knows where a held file came from). 0 or the errno of the save.
+    int set(const std::string& held, const std::string& origin, uid_t owner) {
         plist::Dictionary d;
         d[kOriginPathKey] = plist::Value(origin);
         d[kOriginOwnerKey] = plist::Value::integer(owner);
-        entries_[vfs::normalizedMachinePath(held)] = plist::Value(std::move(d));
-        save();
+        const std::string key = vfs::normalizedMachinePath(held);
+        std::optional<plist::Value> before;
+        if (auto it = entries_.find(key); it != entries_.end()) before = it->second;
+        entries_[key] = plist::Value(std::move(d));
+        const int e = save();
+        if (e != 0) {
+            if (before)
+                entries_[key] = *before;
+            else
+                entries_.erase(key);
+        }
+        return e;
     }
     void erase(const std::string& held) {
-        if (entries_.erase(vfs::normalizedMachinePath(held)) > 0) save();
+        if (entries_.erase(vfs::normalizedMachinePath(held)) > 0) (void)save();
     }
 
   private:
     // Replaced whole, so the record is always whole; it is the executor's
     // own (mode 0644), whoever made the file that was there.
-    void save() const {
+    int save() {
         Entry file;
-        if (file.open(expanded(kOriginsFolder) + kOriginsName) != 0) return;
-        (void)vfs::replaceFileAt(file.folder, file.name, plist::writeXML(plist::Value(entries_)),
-                                 vfs::ReplacementRights::asNew(0644));
+        if (int e = file.open(expanded(kOriginsPath))) return e;
+        const vfs::ReplaceResult r =
+            vfs::replaceFileAt(file.folder, file.name, plist::writeXML(plist::Value(entries_)),
+                               vfs::ReplacementRights::asNew(0644));
+        if (r.ok() && earlier_) {
+            Entry earlier;
+            if (earlier.open(expanded(kEarlierOriginsPath)) == 0)
+                (void)unlinkat(earlier.folder, earlier.name.c_str(), 0);
+            earlier_ = false;
+        }
+        return r.error;
+    }
+
+    // A regular file of at most kMaxOriginsSize holding a dictionary, reached
+    // without links; false when there is none.
+    bool load(const char* path) {
+        Entry file;
+        if (file.open(expanded(path)) != 0) return false;
+        int fd =
+            openat(file.folder, file.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return false;
+        struct stat st {};
+        std::string bytes;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxOriginsSize) {
+            bytes.resize(static_cast<size_t>(st.st_size));
+            ssize_t n = read(fd, bytes.data(), bytes.size());
+            bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        }
+        close(fd);
+        auto value = plist::parse(bytes);
+        if (!value || !value->asDictionary()) return false;
+        entries_ = *value->asDictionary();
+        return true;
     }
 
     plist::Dictionary entries_;
+    bool earlier_ = false;  // read from where earlier builds kept it
 };
 
 bool isInside(const std::string& path, const std::string& folder) {
@@ -233,7 +264,11 @@ Step holdFile(const std::string& source, const std::string& destination, const s
     if (step != vfs::noErr) return step;
     struct stat there {};
     if (fstatat(to.folder, to.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0) return vfs::dupFNErr;
-    origins.set(destination, vfs::normalizedMachinePath(source), st.st_uid);
+    // Without its origin on record the file could not be sent back where it
+    // came from, so it is not moved.
+    if (int e = origins.set(destination, vfs::normalizedMachinePath(source), st.st_uid))
+        return refuse(outcome, source,
+                      std::string("could not have its origin recorded (") + std::strerror(e) + ")");
     vfs::OSErr err = moveEntry(from, to, false, source, folder);
     if (err != vfs::noErr) origins.erase(destination);
     return err;

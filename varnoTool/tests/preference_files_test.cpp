@@ -162,15 +162,33 @@ TEST_F(PreferenceFiles, DisableHoldsEachFileByWhereItsPathSaysItCameFrom) {
     EXPECT_FALSE(root.exists(kHome + "/Library/Preferences/com.joanna.tools.plist"));
 }
 
-// Where a file came from is recorded even when something sits where the
-// record's new version used to be written.
-TEST_F(PreferenceFiles, OriginsAreRecordedWhateverSitsBesideTheRecord) {
+// The origins record sits beside the holding folder; one where earlier
+// builds put it is still believed, and a file whose origin cannot be
+// recorded is not moved.
+TEST_F(PreferenceFiles, OriginsAreRecordedBesideTheHoldingFolderOrTheFileStays) {
+    const std::string support = kHome + "/Library/Application Support";
+    const std::string record = support + "/Varno/DisabledPreferenceFiles.plist";
     const std::string joanna = "/Library/Preferences/com.joanna.tools.plist";
-    root.writeFile(joanna, "joanna");
-    root.mkdirs(kHome + "/Library/Application Support/.VarnoDisabledPreferenceFiles.plist.new");
-    disable({joanna});
     const std::string held = kHeldLocal + "/com.joanna.tools.plist";
+    root.writeFile(joanna, "joanna");
+    disable({joanna});
+    ASSERT_TRUE(root.exists(record));
+    EXPECT_NE(root.readFile(record)->find(joanna), std::string::npos);
+
+    // Moved to where earlier builds kept it, it still sends the file home.
+    ASSERT_EQ(rename(root.real(record).c_str(),
+                     root.real(support + "/VarnoDisabledPreferenceFiles.plist").c_str()),
+              0);
     EXPECT_EQ(restore({held}), moving(held, joanna) + restoreRecord({{held}, {}, {}}));
+    EXPECT_EQ(root.readFile(joanna), "joanna");
+    EXPECT_FALSE(root.exists(support + "/VarnoDisabledPreferenceFiles.plist"));
+
+    ASSERT_EQ(unlink(root.real(record).c_str()), 0);
+    root.mkdirs(record + "/in-the-way");
+    EXPECT_EQ(disable({joanna}),
+              moving(joanna, held) + "\t***Error: " + joanna +
+                  " could not have its origin recorded (Is a directory); it was left where it "
+                  "is.\n" + disableRecord({{}, {joanna}, {{joanna, -5000}}}));
     EXPECT_EQ(root.readFile(joanna), "joanna");
 }
 
