@@ -8,11 +8,12 @@
 #include <QVariantMap>
 #include <optional>
 
+#include "schedule/model.h"
 #include "storeerror.h"
 
 namespace varno {
 
-inline constexpr const char* kPreferencesDomain = "com.kvxlabs.Varno2";
+inline constexpr const char* kPreferencesDomain = schedule::kVarnoIdentifier;
 
 // "~/Library/Preferences/com.kvxlabs.Varno2.plist" as a machine path.
 QString preferencesPath();
