@@ -197,6 +197,97 @@ int moveAside(int parent, const std::string& leaf, const char* path, const char*
     return -1;
 }
 
+// The swap folder being made: the path as given (for messages), its name
+// and its parent, opened without links, and the folder once it is kept. A
+// step that cannot go on records what it could not do and the error.
+struct SwapFolder {
+    const char* path = nullptr;
+    std::string leaf;
+    int parent = -1;
+    int folder = -1;
+    const char* failed = nullptr;
+    int error = 0;
+};
+
+// Opens the parent of the swap folder; false (logged) when it cannot be.
+bool openSwapParent(SwapFolder& swap) {
+    const std::string swapFolder = vfs::normalizedMachinePath(swap.path);
+    const std::size_t slash = swapFolder.rfind('/');
+    swap.leaf = slash == std::string::npos ? swapFolder : swapFolder.substr(slash + 1);
+    if (slash == std::string::npos || swap.leaf.empty() || swap.leaf == "." || swap.leaf == "..") {
+        dpw_logf("Error creating directory %s: %s (%d)", swap.path, strerror(EINVAL), EINVAL);
+        return false;
+    }
+    // The folders on the way must be root's alone, or someone could swap the
+    // swap folder for one of their own after it has been checked.
+    swap.parent = openWithoutLinks(slash == 0 ? "/" : swapFolder.substr(0, slash), true);
+    if (swap.parent >= 0) return true;
+    int error = errno;
+    if (error == EPERM)
+        dpw_logf("Error creating directory %s: a folder on its way is not root's alone.",
+                 swap.path);
+    else
+        dpw_logf("Error creating directory %s: %s (%d)", swap.path, strerror(error), error);
+    return false;
+}
+
+// Records that `what` failed with errno; closes the candidate when there is one.
+void recordFailure(SwapFolder& swap, const char* what, int candidate = -1) {
+    swap.error = errno;
+    swap.failed = what;
+    if (candidate >= 0) close(candidate);
+}
+
+// Makes the swap folder unless something stands at its name, and opens what
+// stands there; -1 with the failure recorded.
+int openSwapCandidate(SwapFolder& swap) {
+    bool made = mkdirat(swap.parent, swap.leaf.c_str(), kSwapFolderMode) == 0;
+    if (!made && errno != EEXIST) {
+        recordFailure(swap, "Error creating directory");
+        return -1;
+    }
+    if (made) dpw_logf("Created new swap directory at %s", swap.path);
+    // The folder is set up through a descriptor that cannot have followed
+    // a link planted in its place.
+    int candidate =
+        openat(swap.parent, swap.leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (candidate < 0) recordFailure(swap, "Error setting owner and group on");
+    return candidate;
+}
+
+// Sets up the candidate and keeps it as the swap folder when it may be kept.
+// Otherwise closes it and gives the reason to move it aside, or nullptr with
+// the failure recorded.
+const char* adoptSwapCandidate(SwapFolder& swap, int candidate) {
+    struct stat st {};
+    if (fstat(candidate, &st) != 0 || st.st_uid != 0) {
+        close(candidate);
+        return "it is not owned by root";
+    }
+    if (fchown(candidate, 0, 0) != 0) {
+        recordFailure(swap, "Error setting owner and group on", candidate);
+        return nullptr;
+    }
+    if (fchmod(candidate, kSwapFolderMode) != 0) {
+        recordFailure(swap, "Error setting mode on", candidate);
+        return nullptr;
+    }
+    // Only now that no one else can add to it does a look inside count.
+    if (holdsOnlySwapFiles(candidate)) {
+        swap.folder = candidate;
+        return nullptr;
+    }
+    close(candidate);
+    return "it holds files that are not the pager's swap files";
+}
+
+// Ends a failed attempt: the parent is closed before the failure is logged.
+int swapFolderFailed(const SwapFolder& swap) {
+    close(swap.parent);
+    dpw_logf("%s %s: %s (%d)", swap.failed, swap.path, strerror(swap.error), swap.error);
+    return -1;
+}
+
 }  // namespace
 
 unsigned mountWaitSeconds() {
@@ -314,81 +405,23 @@ bool volume_mounted(const char* volume) {
 }
 
 int create_swap_dir(const char* path) {
-    const std::string swapFolder = vfs::normalizedMachinePath(path);
-    const std::size_t slash = swapFolder.rfind('/');
-    const std::string leaf = slash == std::string::npos ? swapFolder : swapFolder.substr(slash + 1);
-    if (slash == std::string::npos || leaf.empty() || leaf == "." || leaf == "..") {
-        dpw_logf("Error creating directory %s: %s (%d)", path, strerror(EINVAL), EINVAL);
-        return -1;
-    }
-    // The folders on the way must be root's alone, or someone could swap the
-    // swap folder for one of their own after it has been checked.
-    int parent = openWithoutLinks(slash == 0 ? "/" : swapFolder.substr(0, slash), true);
-    if (parent < 0) {
-        int error = errno;
-        if (error == EPERM)
-            dpw_logf("Error creating directory %s: a folder on its way is not root's alone.", path);
-        else
-            dpw_logf("Error creating directory %s: %s (%d)", path, strerror(error), error);
-        return -1;
-    }
-    int folder = -1;
+    SwapFolder swap;
+    swap.path = path;
+    if (!openSwapParent(swap)) return -1;
     // Each round either makes the folder or moves aside what stood in its
     // place; a user who keeps putting folders back ends the tries.
-    for (int attempt = 0; attempt < kSwapFolderAttempts && folder < 0; ++attempt) {
-        bool made = mkdirat(parent, leaf.c_str(), kSwapFolderMode) == 0;
-        if (!made && errno != EEXIST) {
-            int error = errno;
-            close(parent);
-            dpw_logf("Error creating directory %s: %s (%d)", path, strerror(error), error);
-            return -1;
-        }
-        if (made) dpw_logf("Created new swap directory at %s", path);
-        // The folder is set up through a descriptor that cannot have followed
-        // a link planted in its place.
-        int candidate =
-            openat(parent, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (candidate < 0) {
-            int error = errno;
-            close(parent);
-            dpw_logf("Error setting owner and group on %s: %s (%d)", path, strerror(error), error);
-            return -1;
-        }
-        struct stat st {};
-        if (fstat(candidate, &st) != 0 || st.st_uid != 0) {
-            close(candidate);
-            if (moveAside(parent, leaf, path, "it is not owned by root") != 0) break;
-            continue;
-        }
-        if (fchown(candidate, 0, 0) != 0) {
-            int error = errno;
-            close(candidate);
-            close(parent);
-            dpw_logf("Error setting owner and group on %s: %s (%d)", path, strerror(error), error);
-            return -1;
-        }
-        if (fchmod(candidate, kSwapFolderMode) != 0) {
-            int error = errno;
-            close(candidate);
-            close(parent);
-            dpw_logf("Error setting mode on %s: %s (%d)", path, strerror(error), error);
-            return -1;
-        }
-        // Only now that no one else can add to it does a look inside count.
-        if (holdsOnlySwapFiles(candidate)) {
-            folder = candidate;
-            break;
-        }
-        close(candidate);
-        if (moveAside(parent, leaf, path, "it holds files that are not the pager's swap files") !=
-            0)
-            break;
+    for (int attempt = 0; attempt < kSwapFolderAttempts && swap.folder < 0; ++attempt) {
+        int candidate = openSwapCandidate(swap);
+        if (candidate < 0) return swapFolderFailed(swap);
+        const char* reason = adoptSwapCandidate(swap, candidate);
+        if (swap.failed != nullptr) return swapFolderFailed(swap);
+        if (reason != nullptr && moveAside(swap.parent, swap.leaf, path, reason) != 0) break;
     }
-    close(parent);
-    if (folder < 0) {
+    close(swap.parent);
+    if (swap.folder < 0) {
         dpw_logf("Error creating directory %s: no folder of its own could be made there.", path);
         return -1;
     }
-    close(folder);
+    close(swap.folder);
     return 0;
 }

@@ -182,12 +182,10 @@ void reportUntouched(const char* why) {
            kSysctlConf, why);
 }
 
-}  // namespace
-
-int setNetworkParameters(const plist::Dictionary& parameters) {
-    printf("setNetworkParameters\n");
-    const Parameters defaults = systemDefaults(systemVersionSInt32());
-
+// The request's values, keys it lacks taken from the defaults; nullopt (and
+// the error printed) for a number out of range.
+std::optional<Parameters> requestedParameters(const plist::Dictionary& parameters,
+                                              const Parameters& defaults) {
     std::optional<std::int64_t> send = numberFor(parameters, "TCPSendBuffer", defaults.sendSpace);
     std::optional<std::int64_t> receive =
         numberFor(parameters, "TCPReceiveBuffer", defaults.receiveSpace);
@@ -196,24 +194,57 @@ int setNetworkParameters(const plist::Dictionary& parameters) {
     if (!send || !receive || !maxBuffer || *send < kMinimumBuffer || *receive < kMinimumBuffer ||
         *maxBuffer < kMinimumMaxSocketBuffer) {
         printf("\t*** Error: Parameter out of allowed range.\n");
-        return 4;
+        return std::nullopt;
     }
-    Parameters requested{*send, *receive, *maxBuffer,
-                         booleanFor(parameters, "DelayedAcks", true) ? 3 : 0,
-                         booleanFor(parameters, "RFC1323", true) ? 1 : 0};
+    return Parameters{*send, *receive, *maxBuffer,
+                      booleanFor(parameters, "DelayedAcks", true) ? 3 : 0,
+                      booleanFor(parameters, "RFC1323", true) ? 1 : 0};
+}
 
+void setKernelVariables(const Parameters& requested) {
     printf("Writing sysctl parameters...");
     setVariable("kern.ipc.maxsockbuf", requested.maxSocketBuffer, 8);
     setVariable("net.inet.tcp.sendspace", requested.sendSpace, 8);
     setVariable("net.inet.tcp.recvspace", requested.receiveSpace, 8);
     setVariable("net.inet.tcp.delayed_ack", requested.delayedAck, 4);
     setVariable("net.inet.tcp.rfc1323", requested.rfc1323, 4);
+}
 
-    Delay(1);
-    printf("Saving new parameters to %s...\n", kSysctlConf);
-    std::string lines = valueLines(requested);
-    bool isDefault = requested == defaults;
+// The file's current text, empty when there is none; false (and the reason
+// printed) when it is not text this rewrite may replace.
+bool currentText(int folderFd, const std::string& leaf, std::string* text) {
+    int error = 0;
+    switch (readExisting(folderFd, leaf, text, &error)) {
+        case Existing::Missing:
+            text->clear();
+            return true;
+        case Existing::Unreadable:
+            printf(" ** Error %ld getting string data for %s\n", urlErrorFor(error), kSysctlConf);
+            reportUntouched("cannot be read");
+            return false;
+        case Existing::Read:
+            if (isUTF8(*text)) return true;
+            reportUntouched("is not UTF-8 text");
+            return false;
+    }
+    return false;
+}
 
+// Drops an earlier block, under either header, and everything after it;
+// then appends this run's block unless the values are the system's defaults.
+void replaceBlock(std::string* text, bool isDefault, const std::string& lines) {
+    std::size_t cut = text->find(kFirstHeader);
+    if (cut == std::string::npos) cut = text->find(kSecondHeader);
+    if (cut != std::string::npos) text->erase(cut);
+    if (!isDefault) {
+        *text += kSecondHeader;
+        *text += shortDateAndTime(time(nullptr));
+        *text += '\n';
+        *text += lines;
+    }
+}
+
+int saveToSysctlConf(bool isDefault, const std::string& lines) {
     std::string leaf;
     int folderFd = vfs::openParentFolder(kSysctlConf, &leaf);
     if (folderFd < 0) {
@@ -221,44 +252,33 @@ int setNetworkParameters(const plist::Dictionary& parameters) {
         return 4;
     }
     std::string text;
-    int error = 0;
-    switch (readExisting(folderFd, leaf, &text, &error)) {
-        case Existing::Missing:
-            text.clear();
-            break;
-        case Existing::Unreadable:
-            printf(" ** Error %ld getting string data for %s\n", urlErrorFor(error), kSysctlConf);
-            reportUntouched("cannot be read");
-            close(folderFd);
-            return 4;
-        case Existing::Read:
-            if (!isUTF8(text)) {
-                reportUntouched("is not UTF-8 text");
-                close(folderFd);
-                return 4;
-            }
-            break;
+    if (!currentText(folderFd, leaf, &text)) {
+        close(folderFd);
+        return 4;
     }
-
-    std::size_t cut = text.find(kFirstHeader);
-    if (cut == std::string::npos) cut = text.find(kSecondHeader);
-    if (cut != std::string::npos) text.erase(cut);
-    if (!isDefault) {
-        text += kSecondHeader;
-        text += shortDateAndTime(time(nullptr));
-        text += '\n';
-        text += lines;
-    }
-
+    replaceBlock(&text, isDefault, lines);
     // The system reads this file at every start: a crash must leave the old
     // text or the new one. The file keeps its owner and mode; a new one is
     // root's with mode 0644.
-    error = vfs::replaceFileAt(folderFd, leaf, text, vfs::ReplacementRights::newFileMode(0644))
-                .error;
+    int error =
+        vfs::replaceFileAt(folderFd, leaf, text, vfs::ReplacementRights::newFileMode(0644)).error;
     close(folderFd);
     if (error != 0) {
         printf("***Error %ld writing %s\n", urlErrorFor(error), kSysctlConf);
         return 4;
     }
     return 0;
+}
+
+}  // namespace
+
+int setNetworkParameters(const plist::Dictionary& parameters) {
+    printf("setNetworkParameters\n");
+    const Parameters defaults = systemDefaults(systemVersionSInt32());
+    std::optional<Parameters> requested = requestedParameters(parameters, defaults);
+    if (!requested) return 4;
+    setKernelVariables(*requested);
+    Delay(1);
+    printf("Saving new parameters to %s...\n", kSysctlConf);
+    return saveToSysctlConf(*requested == defaults, valueLines(*requested));
 }

@@ -111,6 +111,107 @@ OSStatus launchOutcome(int fd) {
     return status ? (*status != 0 ? *status : errAuthorizationInternal) : errAuthorizationSuccess;
 }
 
+// What the child execs: the tool itself for a root caller, the trampoline
+// (given the tool's path first) for anyone else.
+struct LaunchPlan {
+    bool direct = false;
+    std::string program;
+    std::vector<std::string> argv, env;
+};
+
+OSStatus planLaunch(const Handle& handle, const std::string& pathToTool,
+                    const std::vector<std::string>& arguments, LaunchPlan* plan) {
+    plan->direct = getuid() == 0 && geteuid() == 0;
+    bool requireSandbox = secure_getenv("VARNO_REQUIRE_SANDBOX") != nullptr;
+    if (plan->direct) {
+        if (OSStatus status = checkDirectLaunch(handle)) return status;
+        plan->program = pathToTool;
+        plan->env = detail::privilegedEnvironment(host::systemRoot(), handle, requireSandbox);
+    } else {
+        std::optional<std::string> trampoline = trampolinePath();
+        if (!trampoline) return errAuthorizationToolExecuteFailure;
+        plan->program = *trampoline;
+        plan->argv.push_back(plan->program);
+        // The trampoline rebuilds the environment; it only needs these two.
+        plan->env.push_back(std::string(kPrivilegedReferenceVariable) + "=" +
+                            detail::hexOf(handle));
+        if (requireSandbox) plan->env.push_back("VARNO_REQUIRE_SANDBOX=1");
+    }
+    plan->argv.push_back(pathToTool);
+    plan->argv.insert(plan->argv.end(), arguments.begin(), arguments.end());
+    return errAuthorizationSuccess;
+}
+
+// The caller's end and the child's end ([0] and [1]) of the optional stream
+// to the tool and of the status channel, all above the descriptors the child
+// rearranges. On failure nothing stays open.
+struct Channels {
+    int stream[2] = {-1, -1};
+    int status[2] = {-1, -1};
+};
+
+bool openChannels(bool withStream, Channels* ch) {
+    if (withStream && (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ch->stream) != 0 ||
+                       !moveHigh(&ch->stream[0]) || !moveHigh(&ch->stream[1]))) {
+        closeAll({ch->stream[0], ch->stream[1]});
+        return false;
+    }
+    if (pipe2(ch->status, O_CLOEXEC) != 0 || !moveHigh(&ch->status[0]) ||
+        !moveHigh(&ch->status[1])) {
+        closeAll({ch->stream[0], ch->stream[1], ch->status[0], ch->status[1]});
+        return false;
+    }
+    return true;
+}
+
+// The child's side of the fork: only async-signal-safe calls, and it never
+// returns. Everything it needs was built before the fork.
+[[noreturn]] void execChild(const LaunchPlan& plan, const Channels& ch, char* const* argp,
+                            char* const* envp) {
+    int report = ch.status[1];
+    bool ok = ch.stream[1] < 0 || (dup2(ch.stream[1], 0) == 0 && dup2(ch.stream[1], 1) == 1);
+    if (ok && !plan.direct) {
+        ok = dup2(ch.status[1], detail::kStatusDescriptor) == detail::kStatusDescriptor;
+        report = detail::kStatusDescriptor;
+    }
+    int keep = plan.direct ? detail::kStatusDescriptor : detail::kStatusDescriptor + 1;
+    if (ok) ok = close_range(static_cast<unsigned>(keep), ~0U, CLOSE_RANGE_CLOEXEC) == 0;
+    // The trampoline speaks for itself; a direct launch is about to start.
+    OSStatus starting = errAuthorizationSuccess;
+    if (ok && plan.direct) ok = write(report, &starting, sizeof starting) == sizeof starting;
+    if (ok) execve(plan.program.c_str(), argp, envp);
+    OSStatus failure = ok ? errAuthorizationToolExecuteFailure : errAuthorizationInternal;
+    (void)!write(report, &failure, sizeof failure);
+    _exit(127);
+}
+
+// The parent's side once the child is forked: the outcome of the launch,
+// and the stream handed to the caller when the tool has started.
+OSStatus awaitLaunch(pid_t pid, const Channels& ch, FILE** communicationsPipe) {
+    closeAll({ch.stream[1], ch.status[1]});
+    if (pid < 0) {
+        closeAll({ch.stream[0], ch.status[0]});
+        return errAuthorizationInternal;
+    }
+    OSStatus result = launchOutcome(ch.status[0]);
+    close(ch.status[0]);
+    if (result != errAuthorizationSuccess) {
+        // The child ended without starting the tool; reap it so the caller never sees it.
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        closeAll({ch.stream[0]});
+        return result;
+    }
+    if (communicationsPipe != nullptr) {
+        *communicationsPipe = fdopen(ch.stream[0], "r+");
+        if (*communicationsPipe == nullptr) {
+            close(ch.stream[0]);
+            return errAuthorizationInternal;
+        }
+    }
+    return errAuthorizationSuccess;
+}
+
 }  // namespace
 
 OSStatus AuthorizationExecuteWithPrivileges(const Authorization& authorization,
@@ -122,82 +223,16 @@ OSStatus AuthorizationExecuteWithPrivileges(const Authorization& authorization,
     if (options != kAuthorizationFlagDefaults) return errAuthorizationInvalidFlags;
     if (pathToTool.empty() || pathToTool[0] != '/') return errAuthorizationToolExecuteFailure;
 
-    const bool direct = getuid() == 0 && geteuid() == 0;
-    std::vector<std::string> argv, env;
-    std::string program;
-    bool requireSandbox = secure_getenv("VARNO_REQUIRE_SANDBOX") != nullptr;
-    if (direct) {
-        if (OSStatus status = checkDirectLaunch(authorization.handle)) return status;
-        program = pathToTool;
-        env =
-            detail::privilegedEnvironment(host::systemRoot(), authorization.handle, requireSandbox);
-    } else {
-        std::optional<std::string> trampoline = trampolinePath();
-        if (!trampoline) return errAuthorizationToolExecuteFailure;
-        program = *trampoline;
-        argv.push_back(program);
-        // The trampoline rebuilds the environment; it only needs these two.
-        env.push_back(std::string(kPrivilegedReferenceVariable) + "=" +
-                      detail::hexOf(authorization.handle));
-        if (requireSandbox) env.push_back("VARNO_REQUIRE_SANDBOX=1");
-    }
-    argv.push_back(pathToTool);
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argp = pointers(argv), envp = pointers(env);
-
-    int stream[2] = {-1, -1}, status[2] = {-1, -1};
-    if (communicationsPipe != nullptr &&
-        (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stream) != 0 || !moveHigh(&stream[0]) ||
-         !moveHigh(&stream[1]))) {
-        closeAll({stream[0], stream[1]});
-        return errAuthorizationInternal;
-    }
-    if (pipe2(status, O_CLOEXEC) != 0 || !moveHigh(&status[0]) || !moveHigh(&status[1])) {
-        closeAll({stream[0], stream[1], status[0], status[1]});
-        return errAuthorizationInternal;
-    }
+    LaunchPlan plan;
+    if (OSStatus status = planLaunch(authorization.handle, pathToTool, arguments, &plan))
+        return status;
+    std::vector<char*> argp = pointers(plan.argv), envp = pointers(plan.env);
+    Channels channels;
+    if (!openChannels(communicationsPipe != nullptr, &channels)) return errAuthorizationInternal;
 
     pid_t pid = fork();
-    if (pid == 0) {
-        // Only async-signal-safe calls from here on.
-        int report = status[1];
-        bool ok = stream[1] < 0 || (dup2(stream[1], 0) == 0 && dup2(stream[1], 1) == 1);
-        if (ok && !direct) {
-            ok = dup2(status[1], detail::kStatusDescriptor) == detail::kStatusDescriptor;
-            report = detail::kStatusDescriptor;
-        }
-        int keep = direct ? detail::kStatusDescriptor : detail::kStatusDescriptor + 1;
-        if (ok) ok = close_range(static_cast<unsigned>(keep), ~0U, CLOSE_RANGE_CLOEXEC) == 0;
-        // The trampoline speaks for itself; a direct launch is about to start.
-        OSStatus starting = errAuthorizationSuccess;
-        if (ok && direct) ok = write(report, &starting, sizeof starting) == sizeof starting;
-        if (ok) execve(program.c_str(), argp.data(), envp.data());
-        OSStatus failure = ok ? errAuthorizationToolExecuteFailure : errAuthorizationInternal;
-        (void)!write(report, &failure, sizeof failure);
-        _exit(127);
-    }
-    closeAll({stream[1], status[1]});
-    if (pid < 0) {
-        closeAll({stream[0], status[0]});
-        return errAuthorizationInternal;
-    }
-    OSStatus result = launchOutcome(status[0]);
-    close(status[0]);
-    if (result != errAuthorizationSuccess) {
-        // The child ended without starting the tool; reap it so the caller never sees it.
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        closeAll({stream[0]});
-        return result;
-    }
-    if (communicationsPipe != nullptr) {
-        *communicationsPipe = fdopen(stream[0], "r+");
-        if (*communicationsPipe == nullptr) {
-            close(stream[0]);
-            return errAuthorizationInternal;
-        }
-    }
-    return errAuthorizationSuccess;
+    if (pid == 0) execChild(plan, channels, argp.data(), envp.data());
+    return awaitLaunch(pid, channels, communicationsPipe);
 }
 
 }  // namespace auth

@@ -63,32 +63,52 @@ bool trustedFolder(int fd) {
     return fstat(fd, &st) == 0 && st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// One component at a time, each opened with O_NOFOLLOW; a link is followed
-// only in a trusted folder, ".." goes back up the folders opened so far.
-int walkNoLinks(int rootFd, const std::string& rel, int flags, mode_t mode) {
-    std::vector<int> stack{rootFd};
-    auto unwind = [&stack](int result) {
-        int saved = errno;
-        for (size_t i = 1; i < stack.size(); ++i) close(stack[i]);
-        errno = saved;
-        return result;
-    };
-    auto split = [](const std::string& path) {
-        std::deque<std::string> parts;
-        size_t pos = 0;
-        while (pos <= path.size()) {
-            size_t slash = path.find('/', pos);
-            if (slash == std::string::npos) slash = path.size();
-            std::string name = path.substr(pos, slash - pos);
-            if (!name.empty() && name != ".") parts.push_back(std::move(name));
-            pos = slash + 1;
-        }
-        return parts;
-    };
-    std::deque<std::string> parts = split(rel);
+// The components of a relative path, without empty ones and ".".
+std::deque<std::string> componentsOf(const std::string& path) {
+    std::deque<std::string> parts;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t slash = path.find('/', pos);
+        if (slash == std::string::npos) slash = path.size();
+        std::string name = path.substr(pos, slash - pos);
+        if (!name.empty() && name != ".") parts.push_back(std::move(name));
+        pos = slash + 1;
+    }
+    return parts;
+}
+
+// A walk under way: the folders opened so far (the caller's root first,
+// never closed here) and the components still to go. The folders it opened
+// are closed when it ends, keeping the errno of the call that ended it.
+struct NoLinksWalk {
+    std::vector<int> stack;
+    std::deque<std::string> parts;
     int links = 0;
+
+    NoLinksWalk(int rootFd, const std::string& rel) : stack{rootFd}, parts(componentsOf(rel)) {}
+    NoLinksWalk(const NoLinksWalk&) = delete;
+    NoLinksWalk& operator=(const NoLinksWalk&) = delete;
+    ~NoLinksWalk() {
+        int saved = errno;
+        backToRoot();
+        errno = saved;
+    }
+
+    void backToRoot() {
+        for (size_t i = 1; i < stack.size(); ++i) close(stack[i]);
+        stack.resize(1);
+    }
+
+    // ".." goes back up the folders opened so far, never above the root.
+    void up() {
+        if (stack.size() > 1) {
+            close(stack.back());
+            stack.pop_back();
+        }
+    }
+
     // Follows the link `name` in the current folder if it may be trusted.
-    auto follow = [&](const std::string& name) {
+    bool follow(const std::string& name) {
         struct stat st {};
         if (fstatat(stack.back(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
         if (!S_ISLNK(st.st_mode) || !trustedFolder(stack.back()) || ++links > 40) {
@@ -102,50 +122,62 @@ int walkNoLinks(int rootFd, const std::string& rel, int flags, mode_t mode) {
             return false;
         }
         std::string to(target, static_cast<size_t>(n));
-        if (to[0] == '/') {
-            for (size_t i = 1; i < stack.size(); ++i) close(stack[i]);
-            stack.resize(1);
-        }
-        std::deque<std::string> more = split(to);
+        if (to[0] == '/') backToRoot();
+        std::deque<std::string> more = componentsOf(to);
         parts.insert(parts.begin(), more.begin(), more.end());
         return true;
-    };
-    while (!parts.empty()) {
-        std::string name = std::move(parts.front());
-        parts.pop_front();
+    }
+};
+
+// A folder on the way, opened as a path only; in its place a trusted link
+// is followed instead.
+bool enterFolder(NoLinksWalk& walk, const std::string& name) {
+    int next =
+        openat(walk.stack.back(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next >= 0) {
+        walk.stack.push_back(next);
+        return true;
+    }
+    return (errno == ENOTDIR || errno == ELOOP) && walk.follow(name);
+}
+
+// The last component. True when the walk ends here, with *fd the result;
+// false when it was a trusted link, followed, and the walk goes on.
+bool openLast(NoLinksWalk& walk, const std::string& name, int flags, mode_t mode, int* fd) {
+    *fd = openat(walk.stack.back(), name.c_str(), flags | O_NOFOLLOW, mode);
+    if (*fd >= 0 || (errno != ELOOP && errno != ENOTDIR)) return true;
+    int error = errno;
+    struct stat st {};
+    if (fstatat(walk.stack.back(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISLNK(st.st_mode)) {
+        errno = error;
+        return true;
+    }
+    if (flags & O_NOFOLLOW) {
+        errno = ELOOP;
+        return true;
+    }
+    return !walk.follow(name);
+}
+
+// One component at a time, each opened with O_NOFOLLOW; a link is followed
+// only in a trusted folder, ".." goes back up the folders opened so far.
+int walkNoLinks(int rootFd, const std::string& rel, int flags, mode_t mode) {
+    NoLinksWalk walk(rootFd, rel);
+    while (!walk.parts.empty()) {
+        std::string name = std::move(walk.parts.front());
+        walk.parts.pop_front();
         if (name == "..") {
-            if (stack.size() > 1) {
-                close(stack.back());
-                stack.pop_back();
-            }
-            continue;
+            walk.up();
+        } else if (walk.parts.empty()) {
+            int fd = -1;
+            if (openLast(walk, name, flags, mode, &fd)) return fd;
+        } else if (!enterFolder(walk, name)) {
+            return -1;
         }
-        if (parts.empty()) {
-            int fd = openat(stack.back(), name.c_str(), flags | O_NOFOLLOW, mode);
-            if (fd >= 0 || (errno != ELOOP && errno != ENOTDIR)) return unwind(fd);
-            int error = errno;
-            struct stat st {};
-            if (fstatat(stack.back(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-                !S_ISLNK(st.st_mode)) {
-                errno = error;
-                return unwind(-1);
-            }
-            if (flags & O_NOFOLLOW) {
-                errno = ELOOP;
-                return unwind(-1);
-            }
-            if (!follow(name)) return unwind(-1);
-            continue;
-        }
-        int next = openat(stack.back(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next >= 0) {
-            stack.push_back(next);
-            continue;
-        }
-        if ((errno != ENOTDIR && errno != ELOOP) || !follow(name)) return unwind(-1);
     }
     // Only "/", "." or ".." components: the folder reached.
-    return unwind(openat(stack.back(), ".", flags, mode));
+    return openat(walk.stack.back(), ".", flags, mode);
 }
 
 int openUnderRootNoLinks(std::string_view path, int flags, mode_t mode) {
