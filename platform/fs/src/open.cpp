@@ -15,10 +15,23 @@
 namespace vfs {
 namespace {
 
-// Kernels without openat2 (or a filter that refuses it) fall back to the
-// plain mapping of the machine path.
-bool openat2Missing = false;
 bool forcedWalk = false;
+
+// Kernels without openat2 (or a filter that refuses it) fall back to the
+// plain mapping of the machine path. Asked once, of "/": an EPERM of one
+// open (an immutable file opened for writing) must not turn the resolution
+// in the root off for the rest of the run.
+bool openat2Missing() {
+    static const bool missing = [] {
+        struct open_how how {};
+        how.flags = O_PATH | O_CLOEXEC;
+        how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
+        long fd = syscall(SYS_openat2, AT_FDCWD, "/", &how, sizeof how);
+        if (fd >= 0) close(static_cast<int>(fd));
+        return fd < 0 && (errno == ENOSYS || errno == EPERM);
+    }();
+    return missing;
+}
 
 // True when the root mapping leaves the path where it is (the program's own
 // bundle outside a sandbox root is used in place).
@@ -33,7 +46,7 @@ int openUnderRoot(std::string_view path, int flags, mode_t mode) {
     flags |= O_CLOEXEC;
     const std::string root = host::systemRoot();
     if (mappedOutsideRoot(path, root)) return open(host::realPath(path).c_str(), flags, mode);
-    if (!openat2Missing) {
+    if (!openat2Missing()) {
         int rootFd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (rootFd < 0) return -1;
         std::string rel(path);
@@ -47,11 +60,8 @@ int openUnderRoot(std::string_view path, int flags, mode_t mode) {
         int saved = errno;
         close(rootFd);
         if (fd >= 0) return static_cast<int>(fd);
-        if (saved != ENOSYS && saved != EPERM) {
-            errno = saved;
-            return -1;
-        }
-        openat2Missing = true;
+        errno = saved;
+        return -1;
     }
     return open(host::realPath(path).c_str(), flags, mode);
 }
@@ -188,16 +198,16 @@ int openUnderRootNoLinks(std::string_view path, int flags, mode_t mode) {
     size_t start = rel.find_first_not_of('/');
     rel = start == std::string::npos ? "." : rel.substr(start);
     long fd = -1;
-    if (!openat2Missing && !forcedWalk) {
+    const bool walk = forcedWalk || openat2Missing();
+    if (!walk) {
         struct open_how how {};
         how.flags = static_cast<unsigned long long>(flags);
         how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
         how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_SYMLINKS;
         fd = syscall(SYS_openat2, rootFd, rel.c_str(), &how, sizeof how);
-        if (fd < 0 && (errno == ENOSYS || errno == EPERM)) openat2Missing = true;
     }
     // A link on the way: the walk tells the machine's own links from others.
-    if (openat2Missing || forcedWalk || (fd < 0 && (errno == ELOOP || errno == ENOTDIR)))
+    if (walk || (fd < 0 && (errno == ELOOP || errno == ENOTDIR)))
         fd = walkNoLinks(rootFd, rel, flags, mode);
     int saved = errno;
     close(rootFd);

@@ -1,5 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,6 +106,40 @@ TEST(OpenNoLinks, RemovalsNeverPassALinkAUserPlanted) {
     vfs::removefileForOwner(path, vfs::REMOVEFILE_RECURSIVE | vfs::REMOVEFILE_SECURE_1_PASS, 0);
     EXPECT_EQ(readReal(root.real("/System/Library/Finder.app/Contents/Resources/French.lproj/x")),
               "keep");
+}
+
+// One refused open (an immutable file opened for writing) says nothing of
+// the kernel: later opens still resolve links inside the system root.
+TEST(OpenMachinePath, ARefusedOpenLeavesLinksResolvedInTheRoot) {
+    if (!host::testing::runningAsRoot()) GTEST_SKIP() << "only root makes a file immutable";
+    SandboxRoot root;
+    TempDir outside;
+    writeReal(outside.path() + "/file", "outside");
+    root.writeFile(outside.path() + "/file", "inside");
+    ASSERT_EQ(symlink((outside.path() + "/file").c_str(), root.real("/link").c_str()), 0);
+    const std::string locked = root.writeFile("/locked", "x");
+    const int fd = open(locked.c_str(), O_RDONLY | O_CLOEXEC);
+    int flags = FS_IMMUTABLE_FL;
+    const bool immutable = fd >= 0 && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (!immutable) {
+        if (fd >= 0) close(fd);
+        GTEST_SKIP() << "this file system has no immutable files";
+    }
+    errno = 0;
+    const int refused = vfs::openMachinePath("/locked", O_WRONLY);
+    const int refusal = errno;
+    flags = 0;
+    EXPECT_EQ(ioctl(fd, FS_IOC_SETFLAGS, &flags), 0);  // so that the root can go
+    close(fd);
+    EXPECT_EQ(refused, -1);
+    EXPECT_EQ(refusal, EPERM);
+
+    const int linked = vfs::openMachinePath("/link", O_RDONLY);
+    ASSERT_GE(linked, 0);
+    char buf[16];
+    const ssize_t n = read(linked, buf, sizeof buf);
+    close(linked);
+    EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), "inside");
 }
 
 }  // namespace
