@@ -132,11 +132,11 @@ bool LaunchAgent::installAutostart(QStringList* done, QStringList* warnings) con
 
 bool LaunchAgent::removeAutostart(QStringList* done, QStringList* warnings) const {
     const QString path = autostartPath();
-    const QString real = realPath(path);
-    if (!QFileInfo(real).exists() && !QFileInfo(real).isSymLink()) return true;
-    if (unlink(QFile::encodeName(real).constData()) != 0) {
+    const int error = schedule::removeAutostartEntry();
+    if (error == ENOENT) return true;
+    if (error != 0) {
         *warnings << QStringLiteral("cannot remove %1: %2")
-                         .arg(path, QString::fromLocal8Bit(strerror(errno)));
+                         .arg(path, QString::fromLocal8Bit(strerror(error)));
         return false;
     }
     *done << QStringLiteral("removed %1").arg(path);

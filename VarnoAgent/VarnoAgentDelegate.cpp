@@ -2,8 +2,6 @@
 // the main application.
 #include "VarnoAgentDelegate.h"
 
-#include <unistd.h>
-
 #include <QDBusAbstractInterface>
 #include <QDir>
 #include <QFileInfo>
@@ -152,11 +150,9 @@ void VarnoAgentDelegate::reconfigureLaunchAgent() {
 }
 
 void VarnoAgentDelegate::removeAutostartEntry() {
-    const QByteArray path =
-        QFile::encodeName(app::realPathForMachinePath(schedule::autostartPath()));
-    if (unlink(path.constData()) != 0 && errno != ENOENT)
+    if (int error = schedule::removeAutostartEntry(); error != 0 && error != ENOENT)
         DLog("cannot remove %@: %@", schedule::autostartPath(),
-             QString::fromLocal8Bit(strerror(errno)));
+             QString::fromLocal8Bit(strerror(error)));
 }
 
 void VarnoAgentDelegate::unloadAgent() {

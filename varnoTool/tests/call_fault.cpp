@@ -28,10 +28,10 @@ Function next(const char* name) {
 }
 
 __attribute__((constructor)) void readFailingCall() {
-    const char* spec = getenv("VARNO_FAIL_CALL");
-    const char* colon = spec == nullptr ? nullptr : std::strchr(spec, ':');
-    if (colon == nullptr || colon - spec >= static_cast<long>(sizeof failing)) return;
-    std::memcpy(failing, spec, static_cast<size_t>(colon - spec));
+    const char* setting = getenv("VARNO_FAIL_CALL");
+    const char* colon = setting == nullptr ? nullptr : std::strchr(setting, ':');
+    if (colon == nullptr || colon - setting >= static_cast<long>(sizeof failing)) return;
+    std::memcpy(failing, setting, static_cast<size_t>(colon - setting));
     failingCall = std::strtol(colon + 1, nullptr, 10);
 }
 

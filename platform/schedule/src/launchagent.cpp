@@ -1,5 +1,10 @@
 #include "schedule/launchagent.h"
 
+#include <unistd.h>
+
+#include <QFile>
+#include <cerrno>
+
 #include "app/userdefaults.h"
 #include "schedule/model.h"
 
@@ -57,6 +62,12 @@ QString autostartEntry(const QString& agentProgram) {
                "X-GNOME-Autostart-enabled=true\n"
                "X-KVX-Label=%2\n")
         .arg(execArgument(agentProgram), QLatin1String(kAgentIdentifier));
+}
+
+int removeAutostartEntry() {
+    const QByteArray path = QFile::encodeName(app::realPathForMachinePath(autostartPath()));
+    if (unlink(path.constData()) == 0) return 0;
+    return errno == ENOTDIR ? ENOENT : errno;  // a file on the way: no entry either
 }
 
 }  // namespace schedule

@@ -19,4 +19,8 @@ QVariantMap launchAgentDictionary(const QString& agentProgram, bool disabled);
 // when the path cannot stand in one (a control character).
 QString autostartEntry(const QString& agentProgram);
 
+// Removes the autostart entry (whatever stands at its name, a folder
+// excepted): 0, ENOENT when there is none, or the errno of the failure.
+int removeAutostartEntry();
+
 }  // namespace schedule
